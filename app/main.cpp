@@ -1,9 +1,14 @@
+#include "app/frmReader.h"
+#include "app/modPictures.h"
+
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    // The main window arrives with the reset run; until then there is
-    // nothing to show.
-    return 0;
+    QApplication::setApplicationName(QStringLiteral("Pointwind"));
+    QApplication::setWindowIcon(modPictures::ProgramIcon());
+    frmReader window;
+    window.show();
+    return app.exec();
 }
