@@ -388,19 +388,30 @@ void frmReader::AddLogRow(const QString &strMessage, int MessageType)
         key = QStringLiteral("warning");
     else if (MessageType == 3 || MessageType == 6)
         key = QStringLiteral("abort");
-    auto *row = new QTreeWidgetItem(lstLog);
+    auto *row = new QTreeWidgetItem;
     row->setText(0, TimeOfDayText() + QLatin1Char(' ') + strMessage);
     row->setToolTip(0, strMessage);
     row->setIcon(0, ImageList1.value(key));
-    row->setData(0, Qt::UserRole, key);
+    lstLog->addTopLevelItem(row);
     lstLog->scrollToItem(row);
 }
 
 void frmReader::NNTP_SessionProtocolMessage(const QString &strMessage, int MessageType)
 {
     AddLogRow(strMessage, MessageType);
-    if (MessageType == 3 && RunUnderWay())
-        EndRun(QString());
+    if (MessageType != 3 || !RunUnderWay() || m_blnSessionFailed)
+        return;
+    // The client is still inside its handler and may have more to say
+    // (and a notification to raise): end the run once it has finished.
+    m_blnSessionFailed = true;
+    const quint32 run = m_lngRun;
+    QMetaObject::invokeMethod(
+        this,
+        [this, run] {
+            if (run == m_lngRun && RunUnderWay())
+                EndRun(QString());
+        },
+        Qt::QueuedConnection);
 }
 
 QString frmReader::NumberText(double value)
@@ -481,8 +492,14 @@ void frmReader::RunNextStep()
 {
     if (!NNTP)
         return;
+    // After a failure of the session nothing may move the run on; it ends as
+    // soon as the client is done reporting.
+    if (m_blnSessionFailed && RunUnderWay())
+        return;
     switch (m_intStep) {
     case 0: {
+        ++m_lngRun;
+        m_blnSessionFailed = false;
         m_intStep = 1;
         m_strGroup = lbInfo[0]->text();
         int days = 0;
@@ -613,9 +630,11 @@ void frmReader::NNTP_OnGroupSelected(double BottomID, double TopID)
                   1);
         RunNextStep();
     } else if (m_intStep == 2) {
-        // An unknown group has ended the run through the client's message
-        // already; what is left here is a group without articles.
-        EndRun(QStringLiteral("Group ") + m_strGroup + QStringLiteral(" holds no articles"));
+        // An unknown group has been reported by the client already; a group
+        // without articles has not.
+        EndRun(m_blnSessionFailed ? QString()
+                                  : QStringLiteral("Group ") + m_strGroup +
+                                        QStringLiteral(" holds no articles"));
     }
 }
 

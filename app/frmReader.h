@@ -121,4 +121,7 @@ private:
     double m_dblLow = 0;
     double m_dblHigh = 0;
     qint16 m_intStep = 0;
+    // Which run this is, and whether the client has reported a failure in it.
+    quint32 m_lngRun = 0;
+    bool m_blnSessionFailed = false;
 };

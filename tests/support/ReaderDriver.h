@@ -1,0 +1,35 @@
+#pragma once
+// Drives the main window the way a user does, for the tests and benchmarks
+// of the reset run: server settings in the store, a group cache file opened
+// through the real open dialog, the log read back without its times.
+#include <QString>
+#include <QStringList>
+
+class frmReader;
+class QTreeWidgetItem;
+
+namespace TestSupport {
+
+class NntpTestServer;
+
+// Starts the server on a free loopback port that the program's settings can
+// hold (1 to 32767): the kernel's own choice lies above that range.
+bool StartOnSettingsPort(NntpTestServer &server);
+
+// Stores the server settings a run reads ("Login" "0" when user is empty).
+void StoreServerSettings(const QString &server, int port, const QString &user = QString(),
+                         const QString &password = QString());
+
+// Opens `path` with the window's open button, answering its file dialog.
+// False when no dialog appeared.
+bool OpenGroupFile(frmReader &window, const QString &path);
+
+// The log's messages in order, each without the time and its space.
+QStringList LogMessages(const frmReader &window);
+// The image-list key of each row's icon, in order.
+QStringList LogIconKeys(const frmReader &window);
+
+// Writes a small group cache file that names `lu` as its lu value.
+bool WriteSampleGroupFile(const QString &path, const QString &lu);
+
+} // namespace TestSupport
