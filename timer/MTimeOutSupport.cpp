@@ -74,16 +74,18 @@ private:
 HiddenTimerWindow *g_window = nullptr;
 int g_users = 0; // living timeout objects, each holding the window
 
+// Only the UI thread runs an event loop that the timers can tick through.
 bool OnUiThread()
 {
     const QCoreApplication *app = QCoreApplication::instance();
     return app && QThread::currentThread() == app->thread();
 }
 
-// The window, when the caller may use it.
+// The window, when the caller's thread may touch it. Checked against the
+// window itself, so the last object can still end after the application.
 HiddenTimerWindow *UsableWindow()
 {
-    return g_window && OnUiThread() ? g_window : nullptr;
+    return g_window && g_window->thread() == QThread::currentThread() ? g_window : nullptr;
 }
 
 } // namespace
@@ -128,7 +130,7 @@ void UnregisterTimer(quintptr id)
 
 bool DestroyTimerWindow()
 {
-    if (!OnUiThread())
+    if (g_window && !UsableWindow())
         return false;
     if (g_users > 0)
         --g_users;
