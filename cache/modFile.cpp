@@ -1,8 +1,8 @@
 #include "cache/modFile.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QApplication>
 #include <QMessageBox>
 #include <QSaveFile>
 
@@ -11,8 +11,10 @@
 #include <unistd.h>
 #include <vector>
 
-namespace modFile {
-namespace {
+namespace modFile
+{
+namespace
+{
 
 int AskWithMessageBox(const QString &text)
 {

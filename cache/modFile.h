@@ -7,7 +7,8 @@
 
 class QSaveFile;
 
-namespace modFile {
+namespace modFile
+{
 
 // The answers of the backup question, numbered as the message box answers
 // the rest of the program compares against.

@@ -11,13 +11,15 @@
 #include <emmintrin.h>
 #endif
 #include <cstring>
-#include <string.h> // memrchr
 #include <fcntl.h>
 #include <optional>
+#include <string.h> // memrchr
 #include <vector>
 
-namespace modNBZ {
-namespace {
+namespace modNBZ
+{
+namespace
+{
 
 const QByteArray kDefaultLu = QByteArrayLiteral("923444937");
 constexpr qsizetype kTemplateSize = 68;
@@ -46,7 +48,7 @@ const QByteArray &Template()
 // from its 4th) decides; "lu  =" wins when a line holds both.
 class LuScanner
 {
-public:
+  public:
     // Returns true once a line holding a key has ended: the rest of the
     // stream no longer matters.
     bool Feed(const char *data, qint64 len)
@@ -107,7 +109,7 @@ public:
     // line held a key or the line was too long to keep.
     std::optional<QByteArray> Value() const { return m_value; }
 
-private:
+  private:
     enum Key { NoKey, ShortKey, LongKey };
 
     // Which key, if any, ends with the "=" at p[j]; the bytes before it come
@@ -214,7 +216,8 @@ private:
             Keep(p, n);
             const qint64 offset = m_long ? 5 : 3;
             if (m_lineLen <= kKeptLine)
-                m_value = QByteArray(m_kept.data() + offset, std::max<qint64>(0, m_keptLen - offset));
+                m_value =
+                    QByteArray(m_kept.data() + offset, std::max<qint64>(0, m_keptLen - offset));
         }
         m_keptLen = m_lineLen = 0;
         m_tailLen = 0;

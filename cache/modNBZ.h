@@ -4,7 +4,8 @@
 #include <QByteArray>
 #include <QString>
 
-namespace modNBZ {
+namespace modNBZ
+{
 
 // The group name of a group cache file path ("...\alt.test.nc1" gives
 // "alt.test"), or the empty text when the path does not end in ".nc1".

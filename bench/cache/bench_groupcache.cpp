@@ -14,7 +14,8 @@
 #include <cstdlib>
 #include <sys/resource.h>
 
-namespace {
+namespace
+{
 
 double Seconds(std::chrono::steady_clock::time_point since)
 {
@@ -63,8 +64,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const qint64 megabytes = argc > 1 ? std::atoll(argv[1]) : 500;
-    QTemporaryDir folder(argc > 2 ? QString::fromLocal8Bit(argv[2]) + "/bench-XXXXXX"
-                                  : QString());
+    QTemporaryDir folder(argc > 2 ? QString::fromLocal8Bit(argv[2]) + "/bench-XXXXXX" : QString());
     if (megabytes <= 0 || !folder.isValid()) {
         std::fprintf(stderr, "usage: bench_groupcache [MB] [folder]\n");
         return 2;
@@ -92,8 +92,8 @@ int main(int argc, char *argv[])
     }
 
     const auto start = std::chrono::steady_clock::now();
-    const int result = modNBZ::WriteGroupCacheFile(path, QStringLiteral("news.example.invalid"),
-                                                   3000000000.0);
+    const int result =
+        modNBZ::WriteGroupCacheFile(path, QStringLiteral("news.example.invalid"), 3000000000.0);
     const double rewrite = Seconds(start);
     const qint64 newSize = QFileInfo(path).size();
 

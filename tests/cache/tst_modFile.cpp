@@ -1,31 +1,20 @@
 #include "cache/modFile.h"
 #include "support/ChildProcess.h"
+#include "support/TestFiles.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QtTest>
 
-namespace {
-
-QByteArray ReadAll(const QString &path)
+namespace
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-void Write(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
 
 // Answers the backup question with a fixed answer and records what it was
 // asked; restores the previous question when it goes.
 class ScriptedQuestion
 {
-public:
+  public:
     explicit ScriptedQuestion(int answer)
     {
         m_previous = modFile::SetBackupQuestion([this, answer](const QString &text) {
@@ -36,7 +25,7 @@ public:
     ~ScriptedQuestion() { modFile::SetBackupQuestion(m_previous); }
     QStringList m_asked;
 
-private:
+  private:
     modFile::QuestionFunction m_previous;
 };
 
@@ -46,7 +35,7 @@ class tst_modFile : public QObject
 {
     Q_OBJECT
 
-private slots:
+  private slots:
     void pathParts_data();
     void pathParts();
     void fileExists();
@@ -61,12 +50,24 @@ void tst_modFile::pathParts_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("name");
-    QTest::newRow("backslashes") << "C:\\a\\b\\alt.test.nc1" << "C:\\a\\b" << "alt.test.nc1";
-    QTest::newRow("slashes") << "a/b/c.nc1" << "a/b" << "c.nc1";
-    QTest::newRow("mixed, last one counts") << "C:\\a/b\\c.nc1" << "C:\\a/b" << "c.nc1";
-    QTest::newRow("no folder") << "alt.test.nc1" << "" << "alt.test.nc1";
-    QTest::newRow("root") << "/x.nc1" << "" << "x.nc1";
-    QTest::newRow("trailing separator") << "C:\\a\\" << "C:\\a" << "";
+    QTest::newRow("backslashes") << "C:\\a\\b\\alt.test.nc1"
+                                 << "C:\\a\\b"
+                                 << "alt.test.nc1";
+    QTest::newRow("slashes") << "a/b/c.nc1"
+                             << "a/b"
+                             << "c.nc1";
+    QTest::newRow("mixed, last one counts") << "C:\\a/b\\c.nc1"
+                                            << "C:\\a/b"
+                                            << "c.nc1";
+    QTest::newRow("no folder") << "alt.test.nc1"
+                               << ""
+                               << "alt.test.nc1";
+    QTest::newRow("root") << "/x.nc1"
+                          << ""
+                          << "x.nc1";
+    QTest::newRow("trailing separator") << "C:\\a\\"
+                                        << "C:\\a"
+                                        << "";
 }
 
 void tst_modFile::pathParts()
@@ -81,7 +82,7 @@ void tst_modFile::pathParts()
 void tst_modFile::fileExists()
 {
     const QString dir = TestSupport::MakeTempFolder();
-    Write(dir + "/f.nc1", "x");
+    QVERIFY(TestSupport::WriteFileBytes(dir + "/f.nc1", "x"));
     QVERIFY(!modFile::FileExists(QString()));
     QVERIFY(!modFile::FileExists(dir));
     QVERIFY(!modFile::FileExists(dir + "/missing.nc1"));
@@ -109,14 +110,14 @@ void tst_modFile::backupOutcomes()
     QFETCH(QByteArray, backupAfter);
 
     const QString path = TestSupport::MakeTempFolder() + "/alt.test.nc1";
-    Write(path, "new");
+    QVERIFY(TestSupport::WriteFileBytes(path, "new"));
     if (earlierBackup)
-        Write(path + ".bak", "old");
+        QVERIFY(TestSupport::WriteFileBytes(path + ".bak", "old"));
 
     ScriptedQuestion question(answer);
     QCOMPARE(int(modFile::BackupFile(path)), result);
-    QCOMPARE(ReadAll(path + ".bak"), backupAfter);
-    QCOMPARE(ReadAll(path), QByteArray("new"));
+    QCOMPARE(TestSupport::ReadFileBytes(path + ".bak"), backupAfter);
+    QCOMPARE(TestSupport::ReadFileBytes(path), QByteArray("new"));
     if (earlierBackup)
         QCOMPARE(question.m_asked,
                  QStringList{path + ".bak already exists.\r\nDo you want to overwrite it?"});
@@ -128,10 +129,10 @@ void tst_modFile::failedCopyKeepsEarlierBackup()
 {
     // The source went missing after the question was answered with Yes.
     const QString path = TestSupport::MakeTempFolder() + "/gone.nc1";
-    Write(path + ".bak", "old");
+    QVERIFY(TestSupport::WriteFileBytes(path + ".bak", "old"));
     ScriptedQuestion question(modFile::AnswerYes);
     QCOMPARE(int(modFile::BackupFile(path)), 0);
-    QCOMPARE(ReadAll(path + ".bak"), QByteArray("old"));
+    QCOMPARE(TestSupport::ReadFileBytes(path + ".bak"), QByteArray("old"));
 
     // No earlier backup: a failed copy leaves none behind.
     const QString other = TestSupport::MakeTempFolder() + "/gone.nc1";
@@ -143,8 +144,8 @@ void tst_modFile::fullDiskKeepsEarlierBackup()
 {
     const QString dir = TestSupport::MakeTempFolder();
     const QString path = dir + "/big.nc1";
-    Write(path, QByteArray(3 << 20, 'h'));
-    Write(path + ".bak", "old");
+    QVERIFY(TestSupport::WriteFileBytes(path, QByteArray(3 << 20, 'h')));
+    QVERIFY(TestSupport::WriteFileBytes(path + ".bak", "old"));
 
     const int result = TestSupport::RunInChild([&path] {
         modFile::SetBackupQuestion([](const QString &) { return int(modFile::AnswerYes); });
@@ -153,7 +154,7 @@ void tst_modFile::fullDiskKeepsEarlierBackup()
         return modFile::BackupFile(path) == 0 ? 0 : 1;
     });
     QCOMPARE(result, 0);
-    QCOMPARE(ReadAll(path + ".bak"), QByteArray("old"));
+    QCOMPARE(TestSupport::ReadFileBytes(path + ".bak"), QByteArray("old"));
     QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden),
              QStringList({"big.nc1", "big.nc1.bak"}));
 }

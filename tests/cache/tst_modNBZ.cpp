@@ -1,5 +1,6 @@
 #include "cache/modNBZ.h"
 #include "support/ChildProcess.h"
+#include "support/TestFiles.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -11,29 +12,19 @@
 #include <cmath>
 #include <limits>
 
-namespace {
-
-const QByteArray kWorkedExample("76604\rnew = 0\rall = 0\rver = 2\rlu  = 923444937\r\rnews\r1234\r\r"
-                                "\0\0\0",
-                                61);
-
-QByteArray ReadAll(const QString &path)
+namespace
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
 
-void Write(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
+const QByteArray
+    kWorkedExample("76604\rnew = 0\rall = 0\rver = 2\rlu  = 923444937\r\rnews\r1234\r\r"
+                   "\0\0\0",
+                   61);
 
 QString LuOf(const QByteArray &oldContent)
 {
     const QString path = TestSupport::MakeTempFolder() + "/g.nc1";
-    Write(path, oldContent);
+    if (!TestSupport::WriteFileBytes(path, oldContent))
+        return QStringLiteral("<unwritable>");
     QString lu;
     if (!modNBZ::ReadLuValue(path, lu))
         return QStringLiteral("<failed>");
@@ -46,7 +37,7 @@ class tst_modNBZ : public QObject
 {
     Q_OBJECT
 
-private slots:
+  private slots:
     void groupName_data();
     void groupName();
     void workedExample();
@@ -68,13 +59,20 @@ void tst_modNBZ::groupName_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("group");
-    QTest::newRow("upper-case extension") << "C:\\x\\alt.test.NC1" << "alt.test";
-    QTest::newRow("other extension") << "C:\\x\\alt.test.txt" << "";
-    QTest::newRow("no folder") << "alt.test.nc1" << "alt.test";
-    QTest::newRow("slashes") << "/home/u/groups/Alt.Binaries.nc1" << "Alt.Binaries";
-    QTest::newRow("mixed separators") << "C:\\x/y\\comp.lang.nc1" << "comp.lang";
-    QTest::newRow("extension only") << "/x/.nc1" << "";
-    QTest::newRow("shorter than the extension") << "nc1" << "";
+    QTest::newRow("upper-case extension") << "C:\\x\\alt.test.NC1"
+                                          << "alt.test";
+    QTest::newRow("other extension") << "C:\\x\\alt.test.txt"
+                                     << "";
+    QTest::newRow("no folder") << "alt.test.nc1"
+                               << "alt.test";
+    QTest::newRow("slashes") << "/home/u/groups/Alt.Binaries.nc1"
+                             << "Alt.Binaries";
+    QTest::newRow("mixed separators") << "C:\\x/y\\comp.lang.nc1"
+                                      << "comp.lang";
+    QTest::newRow("extension only") << "/x/.nc1"
+                                    << "";
+    QTest::newRow("shorter than the extension") << "nc1"
+                                                << "";
 }
 
 void tst_modNBZ::groupName()
@@ -89,12 +87,13 @@ void tst_modNBZ::workedExample()
     const QString dir = TestSupport::MakeTempFolder();
     // Missing old file: created, lu defaults.
     QCOMPARE(int(modNBZ::WriteGroupCacheFile(dir + "/a.nc1", "news", 1234)), 1);
-    QCOMPARE(ReadAll(dir + "/a.nc1"), kWorkedExample);
+    QCOMPARE(TestSupport::ReadFileBytes(dir + "/a.nc1"), kWorkedExample);
 
     // An old file with that lu value, much larger than the new one.
-    Write(dir + "/b.nc1", "9\rnew = 5\rlu  = 923444937\r" + QByteArray(100000, 'x'));
+    QVERIFY(TestSupport::WriteFileBytes(dir + "/b.nc1",
+                                        "9\rnew = 5\rlu  = 923444937\r" + QByteArray(100000, 'x')));
     QCOMPARE(int(modNBZ::WriteGroupCacheFile(dir + "\\b.nc1", "news", 1234)), 1);
-    QCOMPARE(ReadAll(dir + "/b.nc1"), kWorkedExample);
+    QCOMPARE(TestSupport::ReadFileBytes(dir + "/b.nc1"), kWorkedExample);
 }
 
 void tst_modNBZ::luValue_data()
@@ -230,9 +229,9 @@ void tst_modNBZ::fileLayout()
     QFETCH(QByteArray, pointerText);
 
     const QString path = TestSupport::MakeTempFolder() + "/g.nc1";
-    Write(path, "lu=55\r");
+    QVERIFY(TestSupport::WriteFileBytes(path, "lu=55\r"));
     QCOMPARE(int(modNBZ::WriteGroupCacheFile(path, server, pointer)), 1);
-    const QByteArray bytes = ReadAll(path);
+    const QByteArray bytes = TestSupport::ReadFileBytes(path);
 
     const qsizetype checksumEnd = bytes.indexOf('\r');
     QVERIFY(checksumEnd > 0);
@@ -249,9 +248,9 @@ void tst_modNBZ::longServerNameReducesProducts()
     // matters: 7137466 without it.
     const QByteArray file = modNBZ::BuildGroupCacheFile("923444937", QString(300, 'z'), 1234);
     QVERIFY(file.startsWith("2353338\rnew = 0\r"));
-    QCOMPARE(modNBZ::BuildGroupCacheFile("923444937", "news.example.org", 9007199254740992.0)
-                 .left(7),
-             QByteArray("184149\r"));
+    QCOMPARE(
+        modNBZ::BuildGroupCacheFile("923444937", "news.example.org", 9007199254740992.0).left(7),
+        QByteArray("184149\r"));
 }
 
 void tst_modNBZ::refusedValuesWriteNothing_data()
@@ -273,10 +272,10 @@ void tst_modNBZ::refusedValuesWriteNothing()
     QFETCH(QString, server);
     QFETCH(double, pointer);
     const QString dir = TestSupport::MakeTempFolder();
-    Write(dir + "/old.nc1", "old content\r");
+    QVERIFY(TestSupport::WriteFileBytes(dir + "/old.nc1", "old content\r"));
     QCOMPARE(int(modNBZ::WriteGroupCacheFile(dir + "/old.nc1", server, pointer)), 0);
     QCOMPARE(int(modNBZ::WriteGroupCacheFile(dir + "/new.nc1", server, pointer)), 0);
-    QCOMPARE(ReadAll(dir + "/old.nc1"), QByteArray("old content\r"));
+    QCOMPARE(TestSupport::ReadFileBytes(dir + "/old.nc1"), QByteArray("old content\r"));
     QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList{"old.nc1"});
 }
 
@@ -291,7 +290,7 @@ void tst_modNBZ::failuresKeepOldFile()
     // A folder the user may not write to (the child gives up root, for
     // whom folder permissions do not apply).
     const QString locked = TestSupport::MakeTempFolder();
-    Write(locked + "/g.nc1", "lu=1\rold\r");
+    QVERIFY(TestSupport::WriteFileBytes(locked + "/g.nc1", "lu=1\rold\r"));
     QVERIFY(QFile::setPermissions(locked + "/g.nc1", QFile::ReadOwner | QFile::WriteOwner |
                                                          QFile::ReadGroup | QFile::ReadOther));
     TestSupport::OpenToEveryone(locked);
@@ -306,7 +305,7 @@ void tst_modNBZ::failuresKeepOldFile()
     });
     TestSupport::OpenToEveryone(locked);
     QCOMPARE(result, 0);
-    QCOMPARE(ReadAll(path), QByteArray("lu=1\rold\r"));
+    QCOMPARE(TestSupport::ReadFileBytes(path), QByteArray("lu=1\rold\r"));
     QCOMPARE(QDir(locked).entryList(QDir::Files | QDir::Hidden), QStringList{"g.nc1"});
 
     // An old file that exists but cannot be read.
@@ -318,14 +317,14 @@ void tst_modNBZ::failuresKeepOldFile()
     });
     QCOMPARE(unreadable, 0);
     QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner));
-    QCOMPARE(ReadAll(path), QByteArray("lu=1\rold\r"));
+    QCOMPARE(TestSupport::ReadFileBytes(path), QByteArray("lu=1\rold\r"));
 }
 
 void tst_modNBZ::fullDiskKeepsOldFile()
 {
     const QString dir = TestSupport::MakeTempFolder();
     const QString path = dir + "/g.nc1";
-    Write(path, "lu=1\rold\r");
+    QVERIFY(TestSupport::WriteFileBytes(path, "lu=1\rold\r"));
     // Room for part of the new file only.
     const int result = TestSupport::RunInChild([&path] {
         if (!TestSupport::LimitFileSize(40))
@@ -333,7 +332,7 @@ void tst_modNBZ::fullDiskKeepsOldFile()
         return int(modNBZ::WriteGroupCacheFile(path, "news", 1234));
     });
     QCOMPARE(result, 0);
-    QCOMPARE(ReadAll(path), QByteArray("lu=1\rold\r"));
+    QCOMPARE(TestSupport::ReadFileBytes(path), QByteArray("lu=1\rold\r"));
     QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList{"g.nc1"});
 }
 
@@ -341,11 +340,11 @@ void tst_modNBZ::symbolicLinkStays()
 {
     const QString dir = TestSupport::MakeTempFolder();
     QVERIFY(QDir(dir).mkdir("real"));
-    Write(dir + "/real/g.nc1", "lu  = 923444937\r");
+    QVERIFY(TestSupport::WriteFileBytes(dir + "/real/g.nc1", "lu  = 923444937\r"));
     QVERIFY(QFile::link(dir + "/real/g.nc1", dir + "/link.nc1"));
     QCOMPARE(int(modNBZ::WriteGroupCacheFile(dir + "/link.nc1", "news", 1234)), 1);
     QVERIFY(QFileInfo(dir + "/link.nc1").isSymLink());
-    QCOMPARE(ReadAll(dir + "/real/g.nc1"), kWorkedExample);
+    QCOMPARE(TestSupport::ReadFileBytes(dir + "/real/g.nc1"), kWorkedExample);
 }
 
 QTEST_GUILESS_MAIN(tst_modNBZ)

@@ -4,12 +4,13 @@
 
 #include <cerrno>
 #include <csignal>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <grp.h>
 #include <unistd.h>
 
-namespace TestSupport {
+namespace TestSupport
+{
 
 int RunInChild(const std::function<int()> &body)
 {

@@ -4,7 +4,8 @@
 #include <QString>
 #include <functional>
 
-namespace TestSupport {
+namespace TestSupport
+{
 
 // Runs body in a child process and returns its result (0 to 255), or -1
 // when the child did not exit normally. The child leaves with _exit, so no
