@@ -109,7 +109,7 @@ bool ReplaceFileSafely(const QString &path, const std::function<bool(QSaveFile &
     bool ok = writeBody(file) && file.flush() && file.error() == QFileDevice::NoError;
     // commit() has been seen to report success after a failed final write;
     // only a file whose bytes are all on disk may replace the old one.
-    if (ok && ::fsync(file.handle()) != 0 && errno != EINVAL)
+    if (ok && ::fdatasync(file.handle()) != 0 && errno != EINVAL)
         ok = false;
     if (!ok) {
         file.cancelWriting();
