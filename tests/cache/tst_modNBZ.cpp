@@ -5,8 +5,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QtTest>
 
 #include <cmath>
@@ -44,7 +42,6 @@ class tst_modNBZ : public QObject
     void luValue_data();
     void luValue();
     void luValueAcrossReadChunks();
-    void luValueMatchesLineByLineReading();
     void fileLayout_data();
     void fileLayout();
     void longServerNameReducesProducts();
@@ -145,68 +142,6 @@ void tst_modNBZ::luValueAcrossReadChunks()
     // CR at the end of one piece, LF at the start of the next.
     QCOMPARE(LuOf(padded(chunk, "\nlu=5\r")), QString("5"));
     QCOMPARE(LuOf(padded(chunk - 1, "\nlu=5\r").replace(chunk - 2, 1, "\r")), QString("5"));
-}
-
-// The lu value read the plain way: split into lines, take the first that
-// holds a key. The streamed reader must agree with it on any input.
-QString LuLineByLine(const QByteArray &bytes)
-{
-    QList<QByteArray> lines;
-    QByteArray line;
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        if (bytes[i] != '\r') {
-            line += bytes[i];
-            continue;
-        }
-        lines << line;
-        line.clear();
-        if (i + 1 < bytes.size() && bytes[i + 1] == '\n')
-            ++i;
-    }
-    lines << line;
-    for (const QByteArray &l : std::as_const(lines)) {
-        QByteArray value;
-        if (l.contains("lu  ="))
-            value = l.mid(5);
-        else if (l.contains("lu="))
-            value = l.mid(3);
-        else
-            continue;
-        while (value.startsWith(' '))
-            value.remove(0, 1);
-        while (value.endsWith(' '))
-            value.chop(1);
-        const QString text = QString::fromLatin1(value);
-        static const QRegularExpression number(QStringLiteral("^[+-]?[0-9]*\\.?[0-9]*$"));
-        const bool isNumber = l.size() <= 4096 && number.match(text).hasMatch() &&
-                              text.contains(QRegularExpression(QStringLiteral("[0-9]")));
-        return isNumber ? text : QStringLiteral("923444937");
-    }
-    return QStringLiteral("923444937");
-}
-
-void tst_modNBZ::luValueMatchesLineByLineReading()
-{
-    // Random endings of a file put right at the end of the first read piece,
-    // from an alphabet small enough that keys, CR LF pairs and values keep
-    // forming and breaking across the cut.
-    const char alphabet[] = {'l', 'u', ' ', '=', '\r', '\n', '1', '.', 'x'};
-    QRandomGenerator random(20261208);
-    const qsizetype chunk = 1 << 20;
-    const QByteArray filler = QByteArray(60, 'h') + "a=b" + '\r';
-    QByteArray head;
-    while (head.size() < chunk - 16)
-        head += filler;
-    head.truncate(chunk - 16);
-    head += '\r';
-    for (int round = 0; round < 150; ++round) {
-        QByteArray bytes = head.left(head.size() - random.bounded(16)) + '\r';
-        for (int i = 0, n = random.bounded(4, 24); i < n; ++i)
-            bytes += alphabet[random.bounded(int(sizeof alphabet))];
-        QCOMPARE(LuOf(bytes), LuLineByLine(bytes));
-        const QByteArray small = bytes.mid(chunk - 20);
-        QCOMPARE(LuOf(small), LuLineByLine(small));
-    }
 }
 
 void tst_modNBZ::fileLayout_data()
