@@ -150,11 +150,14 @@ QString ConvertNNTPDate(const QString &value)
     Cursor c(value);
     c.SkipCFWS();
     if (IsAlpha(c.Peek())) {
-        if (Lookup(c.Word(), kDays) < 0)
-            return QString();
+        // A weekday in another language still ends in the comma; a word
+        // that is neither is the start of some other date form.
+        const bool known = Lookup(c.Word(), kDays) >= 0;
         c.SkipCFWS();
         if (c.Peek() == u',')
             c.Next();
+        else if (!known)
+            return QString();
         c.SkipCFWS();
     }
 

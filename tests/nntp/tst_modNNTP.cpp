@@ -50,6 +50,7 @@ void tst_modNNTP::ConvertNNTPDate_forms()
         {"Wed, 5 Jan 2005 12:34 +0100", "05/01/2005 11:34:00"},
         {"(x) Wed (y), 5 (z) Jan 2005 12 : 34:56 (a (nested)) GMT", "05/01/2005 12:34:56"},
         {"31 Dec 2005 23:59:60 +0000", "01/01/2006 00:00:00"},
+        {"Mi, 5 Jan 2005 12:34:56 +0100", "05/01/2005 11:34:56"}, // weekday in German
     };
     for (const auto &row : rows)
         QCOMPARE(ConvertNNTPDate(row.value), QString(row.result));
