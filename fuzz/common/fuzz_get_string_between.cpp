@@ -23,7 +23,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     const qint32 before = position;
     const QString between = modMain::GetStringBetween(text, position, start, end);
-    if (position != before && position != 1 && (position < 1 || position > text.size()))
+    // An empty end marker matches just past the start marker, which may be
+    // one past the last character.
+    if (position != before && position != 1 && (position < 1 || position > text.size() + 1))
         std::abort();
     if (!between.isEmpty() && !text.contains(between))
         std::abort();

@@ -32,6 +32,7 @@ void tst_modMain::GetStringBetween_markers()
         {"from: me\r\n", 1, "From: ", "\r\n", "", 1},
         {"(abc)", 99, "(", ")", "", 1},
         {"(abc)", -7, "(", ")", "abc", 5},    // not counted from the end
+        {"ab)", 1, ")", "", "", 4},           // empty end marker at the very end
     };
     for (const auto &row : rows) {
         qint32 position = row.position;
