@@ -182,7 +182,7 @@ QString ConvertNNTPDate(const QString &value)
         year += year < 50 ? 2000 : 1900;
     else if (yearDigits == 3)
         year += 1900;
-    else if (yearDigits < 2 || year < 1000 || year > 9999)
+    else if (yearDigits < 2 || yearDigits > 9 || year < 1000 || year > 9999)
         return QString();
     c.SkipCFWS();
 

@@ -61,6 +61,7 @@ void tst_modNNTP::ConvertNNTPDate_unreadable()
     // Never a malformed date text: either a real date or nothing.
     for (const char *value : {"", "   ", "Wed,", "5 Foo 2005 12:34:56 +0100", "5 Jan 2005",
                               "5 Jan 2005 12:3:00", "5 Jan 12:34:56", "5 Jan 20050 12:34:56",
+                              "5 Jan 0000000020057 12:34:56",
                               "29 Feb 2005 12:34:56", "5 Jan 2005 24:00:00",
                               "Wed Jan  5 12:34:56 2005", "2005-01-05T12:34:56Z",
                               "99999999999999999999 Jan 2005 12:00:00",
