@@ -137,17 +137,19 @@ bool UdpPeer::SendTo(quint16 port, const QByteArray &bytes)
                     sizeof sa) == bytes.size();
 }
 
-QByteArray UdpPeer::TryReceive(quint16 *fromPort)
+bool UdpPeer::Pump()
 {
     char buffer[65536];
-    sockaddr_in sa{};
-    socklen_t len = sizeof sa;
-    ssize_t n = ::recvfrom(m_handle, buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&sa), &len);
-    if (n < 0)
-        return QByteArray();
-    if (fromPort)
-        *fromPort = ntohs(sa.sin_port);
-    return n == 0 ? QByteArray("") : QByteArray(buffer, n);
+    for (;;) {
+        sockaddr_in sa{};
+        socklen_t len = sizeof sa;
+        ssize_t n = ::recvfrom(m_handle, buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&sa), &len);
+        if (n < 0)
+            break;
+        m_fromPort = ntohs(sa.sin_port);
+        m_datagrams.append(QByteArray(buffer, n));
+    }
+    return !m_datagrams.isEmpty();
 }
 
 quint16 UnusedPort()

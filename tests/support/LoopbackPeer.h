@@ -3,6 +3,7 @@
 // but ConnectTo are non-blocking, so a test can wait on them with QTRY_*
 // while the event loop serves the object under test.
 #include <QByteArray>
+#include <QList>
 #include <QtGlobal>
 
 class CSocket;
@@ -55,10 +56,14 @@ public:
     UdpPeer &operator=(const UdpPeer &) = delete;
     quint16 Port() const { return m_port; }
     bool SendTo(quint16 port, const QByteArray &bytes);
-    // One waiting datagram, or a null array.
-    QByteArray TryReceive(quint16 *fromPort = nullptr);
+    // Collects what waits; true once any datagram has come.
+    bool Pump();
+    const QList<QByteArray> &Datagrams() const { return m_datagrams; }
+    quint16 LastSenderPort() const { return m_fromPort; }
 
 private:
+    QList<QByteArray> m_datagrams;
+    quint16 m_fromPort = 0;
     int m_handle = -1;
     quint16 m_port = 0;
 };
