@@ -8,6 +8,22 @@
 #include <QString>
 #include <utility>
 
+// The port a socket is bound to (Bind with port 0 leaves LocalPort at 0).
+inline quint16 BoundPort(const CSocket &socket)
+{
+    quint32 address;
+    quint16 port = 0;
+    RawSocket::LocalAddress(socket.SocketHandle(), &address, &port);
+    return port;
+}
+
+// Puts the socket into listening state and tells where.
+inline quint16 ListenOnAnyPort(CSocket &socket)
+{
+    socket.Listen();
+    return BoundPort(socket);
+}
+
 // Records OnError (its reference parameters keep it out of QSignalSpy).
 struct ErrorLog {
     struct Entry {

@@ -378,11 +378,9 @@ void tst_CSocket::sendDataReplacesUnsentTail()
 void tst_CSocket::listenAndAccept()
 {
     CSocket listener;
-    listener.Listen();
+    const quint16 port = ListenOnAnyPort(listener);
     QCOMPARE(listener.State(), 2);
-    quint32 address;
-    quint16 port = 0;
-    QVERIFY(RawSocket::LocalAddress(listener.SocketHandle(), &address, &port));
+    QVERIFY(port > 0);
 
     CSocket server;
     QSignalSpy serverConnect(&server, &CSocket::OnConnect);
@@ -417,10 +415,8 @@ void tst_CSocket::acceptOnTheListeningObject()
     // What the news client does: close its own socket inside the request and
     // accept on the same object.
     CSocket socket;
-    socket.Listen();
-    quint32 address;
-    quint16 port = 0;
-    QVERIFY(RawSocket::LocalAddress(socket.SocketHandle(), &address, &port));
+    const quint16 port = ListenOnAnyPort(socket);
+    QVERIFY(port > 0);
     connect(&socket, &CSocket::OnConnectionRequest, this, [&](qint32 id) {
         socket.CloseSocket();
         socket.Accept(id);
@@ -441,10 +437,8 @@ void tst_CSocket::acceptClosesOverwrittenHandle()
     QVERIFY(TestSupport::ConnectSocket(socket, oldPeer));
 
     CSocket listener;
-    listener.Listen();
-    quint32 address;
-    quint16 port = 0;
-    QVERIFY(RawSocket::LocalAddress(listener.SocketHandle(), &address, &port));
+    const quint16 port = ListenOnAnyPort(listener);
+    QVERIFY(port > 0);
     int accepted = -1;
     connect(&listener, &CSocket::OnConnectionRequest, this, [&](qint32 id) {
         socket.Accept(id);
@@ -462,10 +456,8 @@ void tst_CSocket::acceptClosesOverwrittenHandle()
 void tst_CSocket::releaseClosesUnregisteredHandle()
 {
     CSocket listener;
-    listener.Listen();
-    quint32 address;
-    quint16 port = 0;
-    QVERIFY(RawSocket::LocalAddress(listener.SocketHandle(), &address, &port));
+    const quint16 port = ListenOnAnyPort(listener);
+    QVERIFY(port > 0);
     int request = -1;
     connect(&listener, &CSocket::OnConnectionRequest, this, [&](qint32 id) { request = id; });
     LoopbackPeer client;

@@ -16,14 +16,6 @@ bool BroadcastOn(int handle)
     ::getsockopt(handle, SOL_SOCKET, SO_BROADCAST, &on, &len);
     return on != 0;
 }
-
-quint16 BoundPort(const CSocket &socket)
-{
-    quint32 address;
-    quint16 port = 0;
-    RawSocket::LocalAddress(socket.SocketHandle(), &address, &port);
-    return port;
-}
 } // namespace
 
 class tst_CSocketUdp : public QObject
