@@ -135,7 +135,6 @@ int CSocket::CreateSocketHandle()
     if (handle == -1)
         return -1;
     if (!modSocketSupport::RegisterSocket(handle, this)) {
-        modSocketSupport::DeregisterSocket(handle);
         RawSocket::Close(handle);
         return -1;
     }

@@ -231,6 +231,11 @@ bool RegisterSocket(int handle, CSocket *owner)
     e.Serial = ++s.LastSerial;
     int error = 0;
     if (!RawSocket::SetNonBlocking(handle, &error)) {
+        // No entry is left behind for a handle that will never be watched: a
+        // later socket with the same number could not be registered.
+        s.Sockets.erase(handle);
+        if (s.Sockets.empty())
+            DestroySocketWindow();
         LastError::Set(error, QStringLiteral("modSocketSupport.RegisterSocket"), SocketErrorText(error));
         return false;
     }

@@ -22,7 +22,7 @@ private slots:
     void windowLivesWithTheRegistry();
     void lookupRegistryEmptiesOnCompletion();
     void postedEventForReleasedHandleIsDropped();
-    void deregisterUnknown();
+    void registrationFailures();
 };
 
 void tst_modSocketSupport::errorTexts()
@@ -168,13 +168,24 @@ void tst_modSocketSupport::postedEventForReleasedHandleIsDropped()
     QCOMPARE(second.SocketHandle(), handle);
 }
 
-void tst_modSocketSupport::deregisterUnknown()
+void tst_modSocketSupport::registrationFailures()
 {
     QVERIFY(!modSocketSupport::DeregisterSocket(-1));
     CSocket socket;
     socket.Bind();
     QVERIFY(!modSocketSupport::DeregisterSocket(-1));
+    QVERIFY(!modSocketSupport::RegisterSocket(socket.SocketHandle(), &socket)); // already there
+
+    // A handle that cannot be watched is refused and leaves no entry behind.
+    CSocket other;
+    LastError::Clear();
+    QVERIFY(!modSocketSupport::RegisterSocket(1 << 20, &other));
+    QCOMPARE(LastError::Get().Number, 10038L);
+    QCOMPARE(LastError::Get().Description, QStringLiteral("Socket operation on nonsocket."));
+    QCOMPARE(LastError::Get().Source, QStringLiteral("modSocketSupport.RegisterSocket"));
     QCOMPARE(modSocketSupport::RegisteredSocketCount(), 1);
+    socket.CloseSocket();
+    QCOMPARE(modSocketSupport::SocketWindow(), nullptr);
 }
 
 QTEST_MAIN(tst_modSocketSupport)
