@@ -103,8 +103,6 @@ bool LoopbackPeer::Pump()
     return m_sawEnd;
 }
 
-void LoopbackPeer::ShutdownWrite() { ::shutdown(m_conn, SHUT_WR); }
-
 void LoopbackPeer::Close(bool reset)
 {
     if (m_conn < 0)

@@ -31,13 +31,9 @@ public:
     // Appends what waits to Received(); true once the far end has closed.
     bool Pump();
     const QByteArray &Received() const { return m_received; }
-    bool SawEnd() const { return m_sawEnd; }
-    void TakeReceived() { m_received.clear(); }
 
-    void ShutdownWrite();
     // Closes at once; with reset the far end gets a connection reset.
     void Close(bool reset = false);
-    int Handle() const { return m_conn; }
 
 private:
     int m_listen = -1;
