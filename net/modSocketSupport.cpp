@@ -109,7 +109,7 @@ void OnReadable(int handle, quint64 serial)
         int r = RawSocket::Peek(handle, &error);
         if (r > 0) {
             Deliver(e, EventRead, 0);
-        } else if (r == 0 || error != RawSocket::WouldBlock) {
+        } else if (r == 0 || (error != RawSocket::WouldBlock && error != 10004)) {
             // End of stream or a reset: reported once, as the close event.
             e->Watch = Mode::Closed;
             Enable(e->Read, false);
