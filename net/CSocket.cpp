@@ -240,7 +240,7 @@ void CSocket::PostGetHostEvent(qint32 lookupHandle, quint32 address, const QStri
     m_strRemoteHostIP = RawSocket::FormatDotted(address);
     if (m_lngLookupPurpose == 0)
         ConnectTo(address, true);
-    else
+    else if (m_bytSend.size() > m_lngSendStart) // not sent meanwhile to an address set by hand
         FlushSendBuffer();
 }
 
