@@ -100,6 +100,13 @@ frmReader::frmReader(QWidget *parent)
 frmReader::~frmReader()
 {
     Form_Unload();
+    if (NNTP) {
+        // Nothing the client raises while it goes may reach a half-gone
+        // window.
+        NNTP->disconnect(this);
+        delete NNTP;
+        NNTP = nullptr;
+    }
 }
 
 void frmReader::BuildControls()
@@ -251,18 +258,13 @@ void frmReader::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
+// The client itself goes with the window: closing can happen from inside one
+// of its notifications, which it must outlive.
 void frmReader::Form_Unload()
 {
-    if (!NNTP)
-        return;
-    NNTP->Disconnect();
-    // The client may be inside one of its own notifications: it must outlive
-    // it, and nothing it still raises may reach a window that let it go.
-    NNTP->disconnect(this);
-    NNTP->setParent(nullptr);
-    NNTP->deleteLater();
-    NNTP = nullptr;
     m_intStep = -1;
+    if (NNTP)
+        NNTP->Disconnect();
 }
 
 void frmReader::Command2_Click()

@@ -21,7 +21,9 @@
 #include <QTreeWidget>
 #include <memory>
 
+using TestSupport::ExpectedGroupFile;
 using TestSupport::LogMessages;
+using TestSupport::ReadAll;
 using TestSupport::NntpArticleGroup;
 
 namespace {
@@ -32,23 +34,6 @@ const qint64 Now = QDateTime(QDate(2026, 1, 10), QTime(12, 0), Qt::UTC).toSecsSi
 constexpr qint64 Day = 86400;
 
 const QString Created = QStringLiteral(" created! You can now make an update in Newsleecher.");
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-// The group cache file a run must leave, worked out here byte by byte.
-QByteArray ExpectedGroupFile(const QByteArray &lu, const QByteArray &server, qint64 pointer)
-{
-    const QByteArray body = "new = 0\rall = 0\rver = 2\rlu  = " + lu + "\r\r" + server + "\r" +
-                            QByteArray::number(pointer) + "\r\r" + QByteArray(3, '\0');
-    double sum = 0;
-    for (int i = 0; i < body.size(); ++i)
-        sum += qint16(quint16((i + 1) * quint8(body[i])));
-    return QByteArray::number(qint64(sum)) + "\r" + body;
-}
 
 // Article n of low..high posted high - n + extra days before the present.
 NntpArticleGroup AgedGroup(const QByteArray &name, qint64 low, qint64 high, double extraDays)

@@ -74,6 +74,23 @@ QStringList LogIconKeys(const frmReader &window)
     return keys;
 }
 
+QByteArray ReadAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+QByteArray ExpectedGroupFile(const QByteArray &lu, const QByteArray &server, qint64 pointer)
+{
+    const QByteArray body = "new = 0\rall = 0\rver = 2\rlu  = " + lu + "\r\r" + server + "\r" +
+                            QByteArray::number(pointer) + "\r\r" + QByteArray(3, '\0');
+    // Each byte times its 1-based position, each product cut to 16 bits.
+    double sum = 0;
+    for (int i = 0; i < body.size(); ++i)
+        sum += qint16(quint16((i + 1) * quint8(body[i])));
+    return QByteArray::number(qint64(sum)) + "\r" + body;
+}
+
 bool WriteSampleGroupFile(const QString &path, const QString &lu)
 {
     QFile file(path);

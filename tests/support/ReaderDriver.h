@@ -2,6 +2,7 @@
 // Drives the main window the way a user does, for the tests and benchmarks
 // of the reset run: server settings in the store, a group cache file opened
 // through the real open dialog, the log read back without its times.
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -28,6 +29,12 @@ bool OpenGroupFile(frmReader &window, const QString &path);
 QStringList LogMessages(const frmReader &window);
 // The image-list key of each row's icon, in order.
 QStringList LogIconKeys(const frmReader &window);
+
+// The file's bytes, or "<missing>".
+QByteArray ReadAll(const QString &path);
+
+// The group cache file a finished run must leave, worked out byte by byte.
+QByteArray ExpectedGroupFile(const QByteArray &lu, const QByteArray &server, qint64 pointer);
 
 // Writes a small group cache file that names `lu` as its lu value.
 bool WriteSampleGroupFile(const QString &path, const QString &lu);
