@@ -1,0 +1,52 @@
+#include "support/ModalDriver.h"
+
+#include "support/TestSupport.h"
+
+#include <QDeadlineTimer>
+#include <QDialog>
+#include <QPointer>
+#include <QSettings>
+#include <QTimer>
+
+namespace TestSupport {
+
+QString UseFreshSettingsFolder()
+{
+    const QString folder = MakeTempFolder();
+    qputenv("XDG_CONFIG_HOME", folder.toLocal8Bit());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder);
+    return folder;
+}
+
+std::shared_ptr<bool> OnModal(std::function<bool(QWidget *)> match,
+                              std::function<void(QWidget *)> action, int timeoutMs)
+{
+    auto done = std::make_shared<bool>(false);
+    auto *poll = new QTimer(qApp);
+    poll->setInterval(5);
+    const QDeadlineTimer deadline(timeoutMs);
+    QObject::connect(poll, &QTimer::timeout, poll, [=] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (deadline.hasExpired()) {
+            if (auto *dialog = qobject_cast<QDialog *>(modal))
+                dialog->reject();
+            else if (modal)
+                modal->close();
+            else
+                poll->deleteLater();
+            return;
+        }
+        if (!modal || !match(modal))
+            return;
+        // Stop first: the action may run a nested event loop.
+        poll->stop();
+        poll->deleteLater();
+        *done = true;
+        action(modal);
+    });
+    poll->start();
+    return done;
+}
+
+} // namespace TestSupport
