@@ -3,7 +3,8 @@
 #include <QFileDialog>
 #include <QRegularExpression>
 
-namespace {
+namespace
+{
 
 QStringList Patterns(const QString &item)
 {
@@ -34,7 +35,7 @@ QStringList CCommonDialog::NameFilters(const QString &filter)
         const QString &description = items[i];
         const QStringList patterns = Patterns(items[i + 1]);
         if (description.isEmpty() && patterns.isEmpty())
-            break;  // the empty pair that ends a filter list
+            break; // the empty pair that ends a filter list
         const auto match = shown.match(description);
         if (match.hasMatch() && Patterns(match.captured(1)) == patterns)
             filters << description.left(match.capturedStart()) + u'(' + QtPatterns(patterns) + u')';

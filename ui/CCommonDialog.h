@@ -12,14 +12,14 @@ class QWidget;
 
 class CCommonDialog
 {
-public:
-    QWidget *hwnd = nullptr;  // owner window; none for nullptr
+  public:
+    QWidget *hwnd = nullptr; // owner window; none for nullptr
     QString DialogTitle;
     // Description and pattern pairs, every item followed by the next after
     // one NUL character; several patterns in one item are separated by ";".
     QString Filter;
     QString InitialDir;
-    QString filename;  // put in the file-name box at the start
+    QString filename; // put in the file-name box at the start
 
     // The chosen file followed by one NUL character (callers strip it), or
     // empty text on cancel. The open dialog also takes a name of a file
@@ -32,7 +32,7 @@ public:
     // `Filter` as the dialog's name filters, one a pair.
     static QStringList NameFilters(const QString &filter);
 
-private:
+  private:
     QString ShowFileDialog(bool save);
 
     // The pair chosen last, offered first by this object's next dialog.

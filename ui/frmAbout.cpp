@@ -10,12 +10,31 @@
 const QString frmAbout::WebPage = QStringLiteral("http://www.example.org/");
 const QString frmAbout::EMail = QStringLiteral("dev@example.org");
 
-namespace {
+namespace
+{
 
 // Layouts are kept in twips, 15 to a pixel.
 QRect Twips(int left, int top, int width, int height)
 {
     return QRect(left / 15, top / 15, width / 15, height / 15);
+}
+
+// A face wider than the one the layout was drawn for must not cut a text
+// short: a label grows to its text, as far as its container's border
+// allows, keeping its left edge or, when centred, its centre.
+void FitText(QLabel *label)
+{
+    const int inner = label->parentWidget()->width() - 2;
+    QRect box = label->geometry();
+    if (label->alignment() & Qt::AlignHCenter) {
+        const int wanted = qMin(label->sizeHint().width(), inner - 2);
+        if (wanted > box.width())
+            box = QRect(qBound(2, box.center().x() - wanted / 2, inner - wanted), box.y(), wanted,
+                        box.height());
+    } else {
+        box.setWidth(qMax(box.width(), qMin(label->sizeHint().width(), inner - box.x())));
+    }
+    label->setGeometry(box);
 }
 
 void Paint(QWidget *widget, QPalette::ColorRole role, const QColor &color)
@@ -28,13 +47,14 @@ void Paint(QWidget *widget, QPalette::ColorRole role, const QColor &color)
 } // namespace
 
 frmAbout::frmAbout(QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("About Pointwind - 2026"));
     // The same 8-point face the twip layout was drawn for.
     QFont face = font();
-    face.setPixelSize(11);
+    face.setPixelSize(10);
     setFont(face);
     setFixedSize(4005 / 15, 5115 / 15);
     Paint(this, QPalette::Window, Qt::white);
@@ -69,6 +89,7 @@ frmAbout::frmAbout(QWidget *parent)
         QLabel *line = new QLabel(QString::fromLatin1(version.text), Frame1);
         line->setObjectName(QStringLiteral("Label2_%1").arg(version.index));
         line->setGeometry(Twips(240, version.top, 3375, 195));
+        FitText(line);
         Label2[version.index] = line;
     }
 
@@ -77,6 +98,7 @@ frmAbout::frmAbout(QWidget *parent)
     Label1->setGeometry(Twips(1080, 1200, 1845, 195));
     Label1->setAlignment(Qt::AlignCenter);
     Paint(Label1, QPalette::WindowText, Qt::blue);
+    FitText(Label1);
     Label1->setCursor(Qt::PointingHandCursor);
     Label1->installEventFilter(this);
 
@@ -104,7 +126,8 @@ bool frmAbout::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == Label1 && event->type() == QEvent::MouseButtonRelease) {
         const auto *mouse = static_cast<QMouseEvent *>(event);
-        if (mouse->button() == Qt::LeftButton && Label1->rect().contains(mouse->position().toPoint()))
+        if (mouse->button() == Qt::LeftButton &&
+            Label1->rect().contains(mouse->position().toPoint()))
             Label1_Click();
     }
     return QDialog::eventFilter(watched, event);

@@ -12,25 +12,25 @@ class frmAbout : public QDialog
 {
     Q_OBJECT
 
-public:
+  public:
     explicit frmAbout(QWidget *parent = nullptr);
 
     static const QString WebPage;
     static const QString EMail;
 
-private slots:
+  private slots:
     void Command1_Click();
 
-protected:
+  protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
-private:
+  private:
     void Label1_Click();
 
     QLabel *Image2;
     QLabel *lblCourriel;
     QGroupBox *Frame1;
-    QLabel *Label2[4] = {};  // index 1 does not exist
+    QLabel *Label2[4] = {}; // index 1 does not exist
     QLabel *Label1;
     QPushButton *Command1;
 };

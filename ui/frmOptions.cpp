@@ -14,7 +14,8 @@
 #include <QPushButton>
 #include <QTimer>
 
-namespace {
+namespace
+{
 
 enum { ServerBox = 0, PortBox = 1, UserBox = 2, PasswordBox = 3 };
 
@@ -30,7 +31,7 @@ QRect Twips(int left, int top, int width, int height)
 // mask character is.
 class StarPasswordStyle : public QProxyStyle
 {
-public:
+  public:
     int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
                   QStyleHintReturn *returnData) const override
     {
@@ -45,13 +46,14 @@ public:
 const QString frmOptions::ExampleServer = QStringLiteral("ex: news.example.org");
 
 frmOptions::frmOptions(QWidget *parent)
-    : QDialog(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+    : QDialog(parent,
+              Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("frmOptions"));
     setWindowTitle(Caption);
     // The same 8-point face the twip layout was drawn for.
     QFont face = font();
-    face.setPixelSize(11);
+    face.setPixelSize(10);
     setFont(face);
     setFixedSize(4095 / 15, 2880 / 15);
 
@@ -104,12 +106,15 @@ frmOptions::frmOptions(QWidget *parent)
 void frmOptions::Form_Load()
 {
     using namespace modSettings;
-    txtOptions[ServerBox]->setText(ReadSetting(AppName, Section, QStringLiteral("NNTPServer"), ExampleServer));
-    txtOptions[PortBox]->setText(ReadSetting(AppName, Section, QStringLiteral("NNTPPort"), QStringLiteral("119")));
+    txtOptions[ServerBox]->setText(
+        ReadSetting(AppName, Section, QStringLiteral("NNTPServer"), ExampleServer));
+    txtOptions[PortBox]->setText(
+        ReadSetting(AppName, Section, QStringLiteral("NNTPPort"), QStringLiteral("119")));
     txtOptions[UserBox]->setText(ReadSetting(AppName, Section, QStringLiteral("UserName")));
     txtOptions[PasswordBox]->setText(ReadSetting(AppName, Section, QStringLiteral("Password")));
     // Only 1 ticks the box; any other text the store may hold leaves it unticked.
-    const auto login = WholeNumber(ReadSetting(AppName, Section, QStringLiteral("Login"), QStringLiteral("0")));
+    const auto login =
+        WholeNumber(ReadSetting(AppName, Section, QStringLiteral("Login"), QStringLiteral("0")));
     const QSignalBlocker quiet(chkLogin);
     chkLogin->setChecked(login == 1);
     chkLogin_Click();
@@ -161,16 +166,21 @@ bool frmOptions::SaveSettings()
     using namespace modSettings;
     const auto port = WholeNumber(txtOptions[PortBox]->text());
     if (!port || *port < 1 || *port > 32767) {
-        QMessageBox::warning(this, Caption, QStringLiteral("The port must be a whole number from 1 to 32767."));
+        QMessageBox::warning(this, Caption,
+                             QStringLiteral("The port must be a whole number from 1 to 32767."));
         txtOptions[PortBox]->setFocus(Qt::OtherFocusReason);
         txtOptions[PortBox]->selectAll();
         return false;
     }
-    const bool saved = WriteSetting(AppName, Section, QStringLiteral("NNTPServer"), txtOptions[ServerBox]->text())
-        && WriteSetting(AppName, Section, QStringLiteral("NNTPPort"), QString::number(*port))
-        && WriteSetting(AppName, Section, QStringLiteral("UserName"), txtOptions[UserBox]->text())
-        && WriteSetting(AppName, Section, QStringLiteral("Password"), txtOptions[PasswordBox]->text())
-        && WriteSetting(AppName, Section, QStringLiteral("Login"), chkLogin->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+    const bool saved =
+        WriteSetting(AppName, Section, QStringLiteral("NNTPServer"),
+                     txtOptions[ServerBox]->text()) &&
+        WriteSetting(AppName, Section, QStringLiteral("NNTPPort"), QString::number(*port)) &&
+        WriteSetting(AppName, Section, QStringLiteral("UserName"), txtOptions[UserBox]->text()) &&
+        WriteSetting(AppName, Section, QStringLiteral("Password"),
+                     txtOptions[PasswordBox]->text()) &&
+        WriteSetting(AppName, Section, QStringLiteral("Login"),
+                     chkLogin->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
     if (!saved) {
         QMessageBox::warning(this, Caption,
                              QStringLiteral("The settings could not be saved to %1.")

@@ -14,20 +14,20 @@ class frmOptions : public QDialog
 {
     Q_OBJECT
 
-public:
+  public:
     explicit frmOptions(QWidget *parent = nullptr);
 
     // The server box's text when the store holds no server yet.
     static const QString ExampleServer;
 
-private slots:
+  private slots:
     void chkLogin_Click();
     void cmdOk_Click();
 
-protected:
+  protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
-private:
+  private:
     void Form_Load();
     void txtOptions_GotFocus(int Index, Qt::FocusReason reason);
     bool SaveSettings();

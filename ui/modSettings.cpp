@@ -9,9 +9,11 @@
 #include <cmath>
 #include <limits>
 
-namespace modSettings {
+namespace modSettings
+{
 
-namespace {
+namespace
+{
 
 constexpr QFileDevice::Permissions OwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 

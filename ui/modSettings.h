@@ -5,7 +5,8 @@
 #include <QString>
 #include <optional>
 
-namespace modSettings {
+namespace modSettings
+{
 
 // The program's one application name and section.
 inline const QString AppName = QStringLiteral("Quillo!");

@@ -8,7 +8,8 @@
 #include <QSettings>
 #include <QTimer>
 
-namespace TestSupport {
+namespace TestSupport
+{
 
 QString UseFreshSettingsFolder()
 {
@@ -23,27 +24,32 @@ std::shared_ptr<bool> OnModal(std::function<bool(QWidget *)> match,
                               std::function<void(QWidget *)> action, int timeoutMs)
 {
     auto done = std::make_shared<bool>(false);
+    auto target = std::make_shared<QPointer<QWidget>>();
     auto *poll = new QTimer(qApp);
     poll->setInterval(5);
     const QDeadlineTimer deadline(timeoutMs);
     QObject::connect(poll, &QTimer::timeout, poll, [=] {
         QWidget *modal = QApplication::activeModalWidget();
-        if (deadline.hasExpired()) {
+        if (!*done && modal && match(modal)) {
+            // The flag goes first: the action may run a nested event loop,
+            // in which this timer keeps watching the deadline.
+            *done = true;
+            *target = modal;
+            action(modal);
+            return;
+        }
+        if (*done && (!*target || !(*target)->isVisible())) {
+            poll->stop();
+            poll->deleteLater();
+        } else if (deadline.hasExpired()) {
+            // Topmost first: a box the action left open above its window.
             if (auto *dialog = qobject_cast<QDialog *>(modal))
                 dialog->reject();
             else if (modal)
                 modal->close();
-            else
+            else if (!*done)
                 poll->deleteLater();
-            return;
         }
-        if (!modal || !match(modal))
-            return;
-        // Stop first: the action may run a nested event loop.
-        poll->stop();
-        poll->deleteLater();
-        *done = true;
-        action(modal);
     });
     poll->start();
     return done;

@@ -6,7 +6,8 @@
 #include <functional>
 #include <memory>
 
-namespace TestSupport {
+namespace TestSupport
+{
 
 // Points the per-user settings store at a new empty folder, both through
 // XDG_CONFIG_HOME and through QSettings' own path (which Qt reads from the

@@ -13,7 +13,8 @@
 
 using namespace modSettings;
 
-namespace {
+namespace
+{
 
 QString Stored(const QString &key)
 {
@@ -47,7 +48,8 @@ struct Opening {
     QPushButton *ok() { return window.findChild<QPushButton *>("cmdOk"); }
     bool loginBoxesAre(bool enabled)
     {
-        const QColor want = QApplication::palette().color(enabled ? QPalette::Base : QPalette::Button);
+        const QColor want =
+            QApplication::palette().color(enabled ? QPalette::Base : QPalette::Button);
         for (int i : {2, 3}) {
             if (box(i)->isEnabled() != enabled || box(i)->palette().color(QPalette::Base) != want)
                 return false;
@@ -62,7 +64,7 @@ class tst_frmOptions : public QObject
 {
     Q_OBJECT
 
-public:
+  public:
     static void initMain()
     {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -70,7 +72,7 @@ public:
         TestSupport::UseFreshSettingsFolder();
     }
 
-private slots:
+  private slots:
     void init() { TestSupport::UseFreshSettingsFolder(); }
 
     void firstOpeningAndOkAtOnce()
@@ -156,7 +158,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&o.window));
         o.box(0)->setFocus(Qt::OtherFocusReason);
         const QStringList expected = {"txtOptions_1", "chkLogin", "txtOptions_2",
-                                      "txtOptions_3", "cmdOk", "txtOptions_0"};
+                                      "txtOptions_3", "cmdOk",    "txtOptions_0"};
         for (const QString &name : expected) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QWidget *focus = QApplication::focusWidget();
@@ -177,12 +179,18 @@ private slots:
     {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("stored");
-        QTest::newRow("blanks around") << "  25  " << "25";
-        QTest::newRow("half to even, up") << "119.5" << "120";
-        QTest::newRow("half to even, down") << "120.5" << "120";
-        QTest::newRow("lowest") << "1" << "1";
-        QTest::newRow("highest") << "32767" << "32767";
-        QTest::newRow("rounds into range") << "0.51" << "1";
+        QTest::newRow("blanks around") << "  25  "
+                                       << "25";
+        QTest::newRow("half to even, up") << "119.5"
+                                          << "120";
+        QTest::newRow("half to even, down") << "120.5"
+                                            << "120";
+        QTest::newRow("lowest") << "1"
+                                << "1";
+        QTest::newRow("highest") << "32767"
+                                 << "32767";
+        QTest::newRow("rounds into range") << "0.51"
+                                           << "1";
     }
 
     void portTextsAreStoredAsWholeNumbers()
@@ -191,7 +199,7 @@ private slots:
         QFETCH(QString, stored);
         Opening o;
         o.box(1)->setText(typed);
-        QTest::keyClick(o.box(0), Qt::Key_Return);  // Enter presses OK
+        QTest::keyClick(o.box(0), Qt::Key_Return); // Enter presses OK
         QCOMPARE(o.window.result(), int(QDialog::Accepted));
         QCOMPARE(Stored("NNTPPort"), stored);
     }

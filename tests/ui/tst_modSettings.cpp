@@ -10,11 +10,13 @@
 
 using namespace modSettings;
 
-namespace {
+namespace
+{
 
 mode_t FileMode(const QString &path)
 {
-    struct stat info {};
+    struct stat info {
+    };
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return 0;
     return info.st_mode & 07777;
@@ -26,7 +28,7 @@ class tst_modSettings : public QObject
 {
     Q_OBJECT
 
-public:
+  public:
     static void initMain()
     {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -34,7 +36,7 @@ public:
         TestSupport::UseFreshSettingsFolder();
     }
 
-private slots:
+  private slots:
     void init() { TestSupport::UseFreshSettingsFolder(); }
 
     void storeIsOneFilePerApplicationWithASectionGroup()
@@ -51,7 +53,8 @@ private slots:
 
     void absentKeyGivesDefaultEmptyTextStaysEmpty()
     {
-        QCOMPARE(ReadSetting(AppName, Section, "NNTPServer", "ex: default"), QString("ex: default"));
+        QCOMPARE(ReadSetting(AppName, Section, "NNTPServer", "ex: default"),
+                 QString("ex: default"));
         QVERIFY(ReadSetting(AppName, Section, "Path").isNull());
         QVERIFY(WriteSetting(AppName, Section, "NNTPServer", ""));
         QCOMPARE(ReadSetting(AppName, Section, "NNTPServer", "ex: default"), QString(""));
@@ -97,8 +100,8 @@ private slots:
         QCOMPARE(FileMode(path), mode_t(0600));
 
         // A store left readable by others is closed before the next write.
-        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup
-                                                | QFile::ReadOther));
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner |
+                                                QFile::ReadGroup | QFile::ReadOther));
         QVERIFY(WriteSetting(AppName, Section, "Password", "other secret"));
         QCOMPARE(FileMode(path), mode_t(0600));
         QCOMPARE(ReadSetting(AppName, Section, "Password"), QString("other secret"));
