@@ -20,6 +20,13 @@ QString UseFreshSettingsFolder()
     return folder;
 }
 
+void PrepareWindowTests()
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    UseFreshSettingsFolder();
+}
+
 std::shared_ptr<bool> OnModal(std::function<bool(QWidget *)> match,
                               std::function<void(QWidget *)> action, int timeoutMs)
 {

@@ -15,6 +15,10 @@ namespace TestSupport
 // again in every test's init().
 QString UseFreshSettingsFolder();
 
+// For a test program's static initMain(), before QApplication exists: the
+// offscreen platform unless one is chosen, and a fresh settings folder.
+void PrepareWindowTests();
+
 // Hands the next modal window that `match` accepts to `action`, once, from
 // a timer of the event loop. A modal window still open after `timeoutMs`
 // is rejected, whatever it is, so a test can never hang on one. The flag

@@ -25,12 +25,7 @@ class tst_frmAbout : public QObject
     Q_OBJECT
 
   public:
-    static void initMain()
-    {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        TestSupport::UseFreshSettingsFolder();
-    }
+    static void initMain() { TestSupport::PrepareWindowTests(); }
 
   private slots:
     void init() { TestSupport::UseFreshSettingsFolder(); }

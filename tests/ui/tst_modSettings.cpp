@@ -29,12 +29,7 @@ class tst_modSettings : public QObject
     Q_OBJECT
 
   public:
-    static void initMain()
-    {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        TestSupport::UseFreshSettingsFolder();
-    }
+    static void initMain() { TestSupport::PrepareWindowTests(); }
 
   private slots:
     void init() { TestSupport::UseFreshSettingsFolder(); }
@@ -72,12 +67,8 @@ class tst_modSettings : public QObject
         QTest::newRow("backslashes") << QString("C:\\news\\data\\cacheV3\\groups");
         QTest::newRow("equals and semicolons") << QString("a=b;c #d");
         QTest::newRow("at sign first") << QString("@Variant(\\0\\0\\0\\x7f)");
-        QTest::newRow("brackets") << QString("[Settings]");
         QTest::newRow("line breaks") << QString("one\r\ntwo\nthree");
         QTest::newRow("latin-1") << QString::fromLatin1("p\xe4ss w\xf6rd\xff");
-        QTest::newRow("lone blank") << QString(" ");
-        QTest::newRow("number-like") << QString("0119");
-        QTest::newRow("boolean-like") << QString("true");
     }
 
     void awkwardTextsComeBackExactly()
@@ -123,16 +114,10 @@ class tst_modSettings : public QObject
         QTest::newRow("blanks around") << "  25  " << true << 25;
         QTest::newRow("half up to even") << "119.5" << true << 120;
         QTest::newRow("half down to even") << "120.5" << true << 120;
-        QTest::newRow("below half") << "1.49" << true << 1;
         QTest::newRow("negative half") << "-0.5" << true << 0;
-        QTest::newRow("sign") << "+7" << true << 7;
-        QTest::newRow("exponent") << "1e2" << true << 100;
         QTest::newRow("empty") << "" << false << 0;
-        QTest::newRow("blanks only") << "   " << false << 0;
-        QTest::newRow("letters") << "abc" << false << 0;
         QTest::newRow("trailing letters") << "25x" << false << 0;
         QTest::newRow("grouping") << "1,000" << false << 0;
-        QTest::newRow("infinity") << "inf" << false << 0;
         QTest::newRow("not a number") << "nan" << false << 0;
         QTest::newRow("too large") << "3000000000" << false << 0;
     }
