@@ -52,7 +52,8 @@ frmAbout::frmAbout(QWidget *parent)
 {
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("About Pointwind - 2026"));
-    // The same 8-point face the twip layout was drawn for.
+    // A face close to the 8-point one the twip layout was drawn for, so that
+    // the texts fit their boxes.
     QFont face = font();
     face.setPixelSize(10);
     setFont(face);

@@ -51,7 +51,8 @@ frmOptions::frmOptions(QWidget *parent)
 {
     setObjectName(QStringLiteral("frmOptions"));
     setWindowTitle(Caption);
-    // The same 8-point face the twip layout was drawn for.
+    // A face close to the 8-point one the twip layout was drawn for, so that
+    // the texts fit their boxes.
     QFont face = font();
     face.setPixelSize(10);
     setFont(face);
