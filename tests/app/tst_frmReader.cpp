@@ -2,6 +2,7 @@
 // spinner, opening a group cache file, and the log.
 #include "app/frmReader.h"
 #include "support/ModalDriver.h"
+#include "support/ReaderDriver.h"
 #include "support/TestSupport.h"
 #include "ui/modSettings.h"
 
@@ -56,17 +57,15 @@ private:
         QString folderSeen;
         auto done = TestSupport::OnModal<QFileDialog>([&](QFileDialog *dialog) {
             folderSeen = dialog->directory().absolutePath();
-            if (path.isEmpty()) {
-                dialog->reject();
-            } else {
-                dialog->selectFile(path);
-                static_cast<QDialog *>(dialog)->accept();
-            }
+            TestSupport::AnswerFileDialog(dialog, path);
         });
         QTest::mouseClick(Control<QPushButton>("Command5"), Qt::LeftButton);
         QVERIFY(*done);
         QCOMPARE(folderSeen, expectFolder);
     }
+
+public:
+    static void initMain() { TestSupport::PrepareWindowTests(); }
 
 private slots:
     void initTestCase()

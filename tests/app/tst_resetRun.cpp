@@ -111,6 +111,9 @@ private:
         return QTest::qWaitFor([&] { return server->ReceivedLines().size() >= count; }, 10000);
     }
 
+public:
+    static void initMain() { TestSupport::PrepareWindowTests(); }
+
 private slots:
     void initTestCase()
     {

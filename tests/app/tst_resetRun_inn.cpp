@@ -28,6 +28,9 @@ private:
 
     qint64 Value(const char *key) const { return inn.value(QLatin1String(key)).toLongLong(); }
 
+public:
+    static void initMain() { TestSupport::PrepareWindowTests(); }
+
 private slots:
     void initTestCase()
     {

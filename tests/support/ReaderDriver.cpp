@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QRandomGenerator>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -37,12 +38,24 @@ void StoreServerSettings(const QString &server, int port, const QString &user,
     put("Password", password);
 }
 
+void AnswerFileDialog(QFileDialog *dialog, const QString &path)
+{
+    if (path.isEmpty()) {
+        dialog->reject();
+        return;
+    }
+    // Typed into the file-name box, as a user does: the dialog's own
+    // selection follows its folder listing, which fills in later.
+    if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+        name->setText(path);
+    else
+        dialog->selectFile(path);
+    static_cast<QDialog *>(dialog)->accept();
+}
+
 bool OpenGroupFile(frmReader &window, const QString &path)
 {
-    auto done = OnModal<QFileDialog>([path](QFileDialog *dialog) {
-        dialog->selectFile(path);
-        static_cast<QDialog *>(dialog)->accept();
-    });
+    auto done = OnModal<QFileDialog>([path](QFileDialog *dialog) { AnswerFileDialog(dialog, path); });
     auto *open = window.findChild<QPushButton *>(QStringLiteral("Command5"));
     if (!open)
         return false;

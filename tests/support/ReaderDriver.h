@@ -7,6 +7,7 @@
 #include <QStringList>
 
 class frmReader;
+class QFileDialog;
 class QTreeWidgetItem;
 
 namespace TestSupport {
@@ -20,6 +21,9 @@ bool StartOnSettingsPort(NntpTestServer &server);
 // Stores the server settings a run reads ("Login" "0" when user is empty).
 void StoreServerSettings(const QString &server, int port, const QString &user = QString(),
                          const QString &password = QString());
+
+// Chooses `path` in an open file dialog, or cancels it when `path` is empty.
+void AnswerFileDialog(QFileDialog *dialog, const QString &path);
 
 // Opens `path` with the window's open button, answering its file dialog.
 // False when no dialog appeared.
