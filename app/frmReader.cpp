@@ -29,7 +29,8 @@
 #include <QScrollBar>
 #include <QTreeWidget>
 
-namespace {
+namespace
+{
 
 const QString Go = QStringLiteral("Go");
 const QString Cancel = QStringLiteral("Cancel");
@@ -180,18 +181,22 @@ void frmReader::BuildControls()
     fraMain->setObjectName(QStringLiteral("fraMain"));
     fraMain->setGeometry(8, 114, 510, 280);
 
-    Label2[0] = label(fraMain, QStringLiteral("Label2_0"), QStringLiteral("ID:"),
-                      QRect(12, 22, 26, 18));
-    value(1, fraMain, QRect(64, 22, 200, 18));
-    Label2[1] = label(fraMain, QStringLiteral("Label2_1"), QStringLiteral("Subject:"),
-                      QRect(12, 42, 50, 18));
-    value(2, fraMain, QRect(64, 42, 436, 18));
-    Label2[2] = label(fraMain, QStringLiteral("Label2_2"), QStringLiteral("Date:"),
-                      QRect(12, 62, 40, 18));
-    value(3, fraMain, QRect(64, 62, 150, 18));
-    Label2[3] = label(fraMain, QStringLiteral("Label2_3"), QStringLiteral("Age (day(s)):"),
-                      QRect(240, 62, 84, 18));
-    value(4, fraMain, QRect(328, 62, 100, 18));
+    // The header of the article examined last: caption, then value.
+    const struct {
+        const char *caption;
+        QRect captionPlace;
+        QRect valuePlace;
+    } header[4] = {
+        {"ID:", QRect(12, 22, 26, 18), QRect(64, 22, 200, 18)},
+        {"Subject:", QRect(12, 42, 50, 18), QRect(64, 42, 436, 18)},
+        {"Date:", QRect(12, 62, 40, 18), QRect(64, 62, 150, 18)},
+        {"Age (day(s)):", QRect(240, 62, 84, 18), QRect(328, 62, 100, 18)},
+    };
+    for (int i = 0; i < 4; ++i) {
+        Label2[i] = label(fraMain, QStringLiteral("Label2_%1").arg(i),
+                          QLatin1String(header[i].caption), header[i].captionPlace);
+        value(i + 1, fraMain, header[i].valuePlace);
+    }
 
     lstLog = new QTreeWidget(fraMain);
     lstLog->setObjectName(QStringLiteral("lstLog"));
@@ -507,7 +512,8 @@ void frmReader::RunNextStep()
         int days = 0;
         if (!SettingNumber(Text2->text(), 0, 999, days)) {
             m_intStep = -1;
-            AddLogRow(QStringLiteral("The day count \"%1\" is not a number.").arg(Text2->text()), 3);
+            AddLogRow(QStringLiteral("The day count \"%1\" is not a number.").arg(Text2->text()),
+                      3);
             return;
         }
         m_dblDays = days;
@@ -587,7 +593,8 @@ void frmReader::RunNextStep()
                 return;
             }
             if (backup == 0) {
-                AddLogRow(QStringLiteral("The backup copy ") + modFile::FileNameOfPath(m_strGroupFile) +
+                AddLogRow(QStringLiteral("The backup copy ") +
+                              modFile::FileNameOfPath(m_strGroupFile) +
                               QStringLiteral(".bak could not be made: the file was not changed."),
                           3);
                 Command1->setText(Go);
@@ -634,9 +641,9 @@ void frmReader::NNTP_OnGroupSelected(double BottomID, double TopID)
     } else if (m_intStep == 2) {
         // An unknown group has been reported by the client already; a group
         // without articles has not.
-        EndRun(m_blnSessionFailed ? QString()
-                                  : QStringLiteral("Group ") + m_strGroup +
-                                        QStringLiteral(" holds no articles"));
+        EndRun(m_blnSessionFailed
+                   ? QString()
+                   : QStringLiteral("Group ") + m_strGroup + QStringLiteral(" holds no articles"));
     }
 }
 

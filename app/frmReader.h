@@ -23,7 +23,7 @@ class frmReader : public QMainWindow
 {
     Q_OBJECT
 
-public:
+  public:
     explicit frmReader(QWidget *parent = nullptr);
     ~frmReader() override;
 
@@ -46,11 +46,11 @@ public:
     // The window's image list, by key.
     QHash<QString, QIcon> ImageList1;
 
-protected:
+  protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
-private slots:
+  private slots:
     void Command1_Click();
     void Command2_Click();
     void Command5_Click();
@@ -63,12 +63,12 @@ private slots:
     void NNTP_OnHeaderComplete(const QString &from, const QString &Subject, const QString &PostDate,
                                const QString &MessageID, double ArticleID);
 
-public slots:
+  public slots:
     // The client's log messages. A failure (kind 3) while a run waits on the
     // client means no notification will move the run on: it ends here.
     void NNTP_SessionProtocolMessage(const QString &strMessage, int MessageType);
 
-private:
+  private:
     void BuildControls();
     void Form_Unload();
     void Text2_GotFocus();

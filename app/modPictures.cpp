@@ -5,8 +5,10 @@
 #include <QPixmap>
 #include <functional>
 
-namespace modPictures {
-namespace {
+namespace modPictures
+{
+namespace
+{
 
 // Paints on a logical 16 x 16 canvas, scaled to the pixmap's size, so that
 // one drawing serves every size of the icon.
@@ -29,19 +31,22 @@ QIcon Icon(const std::function<void(QPainter &)> &draw, std::initializer_list<in
     return icon;
 }
 
+// A closed outline through the given points.
+QPainterPath Outline(std::initializer_list<QPointF> points)
+{
+    QPainterPath path;
+    path.addPolygon(QPolygonF(QList<QPointF>(points)));
+    path.closeSubpath();
+    return path;
+}
+
 void DrawFolder(QPainter &p)
 {
     const QColor edge(0x8a, 0x62, 0x0a);
     p.setPen(QPen(edge, 0.8));
     // Back of the folder with its tab.
-    QPainterPath back;
-    back.moveTo(1.5, 3.5);
-    back.lineTo(6, 3.5);
-    back.lineTo(7.5, 5);
-    back.lineTo(13.5, 5);
-    back.lineTo(13.5, 13.5);
-    back.lineTo(1.5, 13.5);
-    back.closeSubpath();
+    const QPainterPath back =
+        Outline({{1.5, 3.5}, {6, 3.5}, {7.5, 5}, {13.5, 5}, {13.5, 13.5}, {1.5, 13.5}});
     p.setBrush(QColor(0xe8, 0xb8, 0x3c));
     p.drawPath(back);
     // A sheet of paper sticking out.
@@ -49,12 +54,7 @@ void DrawFolder(QPainter &p)
     p.setPen(QPen(QColor(0x90, 0x90, 0x90), 0.6));
     p.drawRect(QRectF(3.5, 6, 8.5, 5));
     // The open front flap, tilted towards the viewer.
-    QPainterPath front;
-    front.moveTo(1.5, 13.5);
-    front.lineTo(3.8, 7.5);
-    front.lineTo(15.3, 7.5);
-    front.lineTo(13.5, 13.5);
-    front.closeSubpath();
+    const QPainterPath front = Outline({{1.5, 13.5}, {3.8, 7.5}, {15.3, 7.5}, {13.5, 13.5}});
     QLinearGradient fill(0, 7.5, 0, 13.5);
     fill.setColorAt(0, QColor(0xff, 0xdc, 0x6a));
     fill.setColorAt(1, QColor(0xf0, 0xb4, 0x28));
@@ -65,22 +65,13 @@ void DrawFolder(QPainter &p)
 
 void DrawWarning(QPainter &p)
 {
-    QPainterPath triangle;
-    triangle.moveTo(8, 1.2);
-    triangle.lineTo(15.2, 14.5);
-    triangle.lineTo(0.8, 14.5);
-    triangle.closeSubpath();
+    const QPainterPath triangle = Outline({{8, 1.2}, {15.2, 14.5}, {0.8, 14.5}});
     p.setPen(QPen(QColor(0x9a, 0x70, 0x00), 0.9, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.setBrush(QColor(0xff, 0xd2, 0x1f));
     p.drawPath(triangle);
     p.setPen(Qt::NoPen);
     p.setBrush(Qt::black);
-    QPainterPath bar;
-    bar.moveTo(7.0, 5.2);
-    bar.lineTo(9.0, 5.2);
-    bar.lineTo(8.5, 10.3);
-    bar.lineTo(7.5, 10.3);
-    bar.closeSubpath();
+    const QPainterPath bar = Outline({{7.0, 5.2}, {9.0, 5.2}, {8.5, 10.3}, {7.5, 10.3}});
     p.drawPath(bar);
     p.drawEllipse(QPointF(8, 12.3), 1.05, 1.05);
 }
@@ -103,11 +94,7 @@ void DrawInfo(QPainter &p)
     // A round bubble with its tail at the lower left.
     QPainterPath bubble;
     bubble.addEllipse(QPointF(8.6, 7), 6.8, 6.0);
-    QPainterPath tail;
-    tail.moveTo(3.6, 10.5);
-    tail.lineTo(1.0, 15.2);
-    tail.lineTo(7.0, 12.4);
-    tail.closeSubpath();
+    const QPainterPath tail = Outline({{3.6, 10.5}, {1.0, 15.2}, {7.0, 12.4}});
     bubble = bubble.united(tail);
     p.setPen(QPen(QColor(0x6a, 0x86, 0xb0), 0.8));
     p.setBrush(Qt::white);
@@ -115,18 +102,16 @@ void DrawInfo(QPainter &p)
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(0x1c, 0x5c, 0xd6));
     p.drawEllipse(QPointF(8.6, 3.7), 1.1, 1.1);
-    QPainterPath stem;
-    stem.moveTo(7.0, 5.8);
-    stem.lineTo(9.6, 5.8);
-    stem.lineTo(9.6, 10.0);
-    stem.lineTo(10.6, 10.0);
-    stem.lineTo(10.6, 11.0);
-    stem.lineTo(6.8, 11.0);
-    stem.lineTo(6.8, 10.0);
-    stem.lineTo(7.8, 10.0);
-    stem.lineTo(7.8, 6.8);
-    stem.lineTo(7.0, 6.8);
-    stem.closeSubpath();
+    const QPainterPath stem = Outline({{7.0, 5.8},
+                                       {9.6, 5.8},
+                                       {9.6, 10.0},
+                                       {10.6, 10.0},
+                                       {10.6, 11.0},
+                                       {6.8, 11.0},
+                                       {6.8, 10.0},
+                                       {7.8, 10.0},
+                                       {7.8, 6.8},
+                                       {7.0, 6.8}});
     p.drawPath(stem);
 }
 
@@ -151,11 +136,7 @@ void DrawProgram(QPainter &p)
     p.drawPath(arc);
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(0x1f, 0x8a, 0x3c));
-    QPainterPath head;
-    head.moveTo(10.2, 3.6);
-    head.lineTo(13.6, 1.6);
-    head.lineTo(13.4, 5.9);
-    head.closeSubpath();
+    const QPainterPath head = Outline({{10.2, 3.6}, {13.6, 1.6}, {13.4, 5.9}});
     p.drawPath(head);
 }
 

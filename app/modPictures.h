@@ -5,7 +5,8 @@
 #include <QIcon>
 #include <QString>
 
-namespace modPictures {
+namespace modPictures
+{
 // A 16 x 16 open folder for the open button.
 QIcon FolderPicture();
 // The log icons by key: "warning" (yellow triangle, exclamation mark),

@@ -15,19 +15,20 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <QTreeWidget>
 #include <QTimer>
+#include <QTreeWidget>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
 
-namespace {
+namespace
+{
 
 // The longest stretch the UI thread could not serve a 1 ms heartbeat: the
 // gap between two ticks, less the period itself.
 class StallMeter
 {
-public:
+  public:
     StallMeter()
     {
         m_heartbeat.setTimerType(Qt::PreciseTimer);
@@ -46,7 +47,7 @@ public:
     }
     double LongestMs() const { return m_longestNs / 1e6; }
 
-private:
+  private:
     QTimer m_heartbeat;
     QElapsedTimer m_since;
     qint64 m_longestNs = 0;
@@ -70,8 +71,8 @@ Result RunOnce(qint64 articles, int delayMs, StallMeter &meter)
     // The group spans 120 days. The run asks for more days than that, so
     // that no exact match cuts the search short: every run halves down to
     // the lowest article, the longest search the group allows.
-    server.AddGroup(TestSupport::NntpArticleGroup::Spread("alt.bench", 1, articles,
-                                                          now - 120 * 86400, now));
+    server.AddGroup(
+        TestSupport::NntpArticleGroup::Spread("alt.bench", 1, articles, now - 120 * 86400, now));
     server.SetReplyDelay(delayMs);
     if (!TestSupport::StartOnSettingsPort(server))
         return result;
@@ -94,8 +95,8 @@ Result RunOnce(qint64 articles, int delayMs, StallMeter &meter)
     // backup copy and the file, written to disk.
     QObject::connect(window.findChild<QTreeWidget *>(QStringLiteral("lstLog"))->model(),
                      &QAbstractItemModel::rowsInserted, &window, [&] {
-                         if (result.searchMs == 0 &&
-                             TestSupport::LogMessages(window).last() == QLatin1String("ID founded!")) {
+                         if (result.searchMs == 0 && TestSupport::LogMessages(window).last() ==
+                                                         QLatin1String("ID founded!")) {
                              result.searchMs = clock.nsecsElapsed() / 1e6;
                              result.searchStallMs = meter.LongestMs();
                          }
@@ -138,13 +139,13 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     StallMeter meter;
 
-    std::printf("%-8s %5s %5s %9s %11s %9s %6s %13s %13s %13s %10s\n", "articles", "delay",
-                "HEADs", "log2(n)+3", "round trips", "total ms", "ratio", "search ms", "search ratio",
+    std::printf("%-8s %5s %5s %9s %11s %9s %6s %13s %13s %13s %10s\n", "articles", "delay", "HEADs",
+                "log2(n)+3", "round trips", "total ms", "ratio", "search ms", "search ratio",
                 "search stall", "stall ms");
     int failures = 0;
     for (int delay : {0, 20}) {
-        for (qint64 articles : {qint64(1000), qint64(1000000), qint64(1000000000),
-                                qint64(1000000000000)}) {
+        for (qint64 articles :
+             {qint64(1000), qint64(1000000), qint64(1000000000), qint64(1000000000000)}) {
             const Result r = RunOnce(articles, delay, meter);
             const int bound = int(std::ceil(std::log2(double(articles)))) + 3;
             char ratio[32] = "-", searchRatio[32] = "-";
@@ -153,10 +154,11 @@ int main(int argc, char *argv[])
                 std::snprintf(searchRatio, sizeof searchRatio, "%.3f",
                               r.searchMs / (r.roundTrips * delay));
             }
-            std::printf("%-8s %5d %5d %9d %11d %9.1f %6s %13.1f %13s %13.2f %10.2f%s\n",
-                        qPrintable(QStringLiteral("10^%1").arg(std::lround(std::log10(double(articles))))),
-                        delay, r.heads, bound, r.roundTrips, r.totalMs, ratio, r.searchMs,
-                        searchRatio, r.searchStallMs, r.stallMs, r.ok ? "" : "  (did not finish)");
+            std::printf(
+                "%-8s %5d %5d %9d %11d %9.1f %6s %13.1f %13s %13.2f %10.2f%s\n",
+                qPrintable(QStringLiteral("10^%1").arg(std::lround(std::log10(double(articles))))),
+                delay, r.heads, bound, r.roundTrips, r.totalMs, ratio, r.searchMs, searchRatio,
+                r.searchStallMs, r.stallMs, r.ok ? "" : "  (did not finish)");
             std::fflush(stdout);
             failures += r.ok ? 0 : 1;
         }

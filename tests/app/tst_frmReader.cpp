@@ -27,16 +27,10 @@ class tst_frmReader : public QObject
 {
     Q_OBJECT
 
-private:
+  private:
     std::unique_ptr<frmReader> w;
 
-    template <class T> T *Control(const char *name)
-    {
-        T *control = w->findChild<T *>(QLatin1String(name));
-        if (!control)
-            qFatal("no control %s", name);
-        return control;
-    }
+    template <class T> T *Control(const char *name) { return TestSupport::Control<T>(*w, name); }
     QLineEdit *Text2() { return Control<QLineEdit>("Text2"); }
     QScrollBar *VScroll1() { return Control<QScrollBar>("VScroll1"); }
     QTreeWidget *lstLog() { return Control<QTreeWidget>("lstLog"); }
@@ -64,14 +58,11 @@ private:
         QCOMPARE(folderSeen, expectFolder);
     }
 
-public:
+  public:
     static void initMain() { TestSupport::PrepareWindowTests(); }
 
-private slots:
-    void initTestCase()
-    {
-        QLocale::setDefault(QLocale::c());
-    }
+  private slots:
+    void initTestCase() { QLocale::setDefault(QLocale::c()); }
 
     void init()
     {
@@ -251,7 +242,7 @@ private slots:
             int kind;
             const char *key;
         } kinds[] = {{0, "info"}, {1, "info"}, {2, "warning"}, {3, "abort"},
-                     {4, "info"}, {5, "info"}, {6, "abort"}, {-7, "info"}};
+                     {4, "info"}, {5, "info"}, {6, "abort"},   {-7, "info"}};
         for (const auto &k : kinds)
             w->AddLogRow(QStringLiteral("kind %1").arg(k.kind), k.kind);
         QCOMPARE(lstLog()->topLevelItemCount(), int(std::size(kinds)));
@@ -273,8 +264,10 @@ private slots:
 
         // A message from a server is shown as text, never as markup.
         w->AddLogRow(QStringLiteral("<b>bold</b>"), 1);
-        QVERIFY(lstLog()->topLevelItem(lstLog()->topLevelItemCount() - 1)->text(0).endsWith(
-            QStringLiteral(" <b>bold</b>")));
+        QVERIFY(lstLog()
+                    ->topLevelItem(lstLog()->topLevelItemCount() - 1)
+                    ->text(0)
+                    .endsWith(QStringLiteral(" <b>bold</b>")));
     }
 
     void newestRowIsVisible()

@@ -23,10 +23,11 @@
 
 using TestSupport::ExpectedGroupFile;
 using TestSupport::LogMessages;
-using TestSupport::ReadAll;
 using TestSupport::NntpArticleGroup;
+using TestSupport::ReadAll;
 
-namespace {
+namespace
+{
 
 // The present moment of every run here: on a whole hour, so that article
 // dates a whole number of half days back give exact ages.
@@ -54,7 +55,7 @@ class tst_resetRun : public QObject
 {
     Q_OBJECT
 
-private:
+  private:
     std::unique_ptr<TestSupport::NntpTestServer> server;
     std::unique_ptr<frmReader> w;
     QString folder;
@@ -62,16 +63,13 @@ private:
     QStringList errorBoxes;
     QStringList questions;
 
-    template <class T> T *Control(const char *name)
-    {
-        T *control = w->findChild<T *>(QLatin1String(name));
-        if (!control)
-            qFatal("no control %s", name);
-        return control;
-    }
+    template <class T> T *Control(const char *name) { return TestSupport::Control<T>(*w, name); }
     QPushButton *Command1() { return Control<QPushButton>("Command1"); }
     QString Caption() { return Command1()->text(); }
-    QString Info(int i) { return Control<QLabel>(qPrintable(QStringLiteral("lbInfo_%1").arg(i)))->text(); }
+    QString Info(int i)
+    {
+        return Control<QLabel>(qPrintable(QStringLiteral("lbInfo_%1").arg(i)))->text();
+    }
 
     void SetDays(const QString &days) { Control<QLineEdit>("Text2")->setText(days); }
 
@@ -111,10 +109,10 @@ private:
         return QTest::qWaitFor([&] { return server->ReceivedLines().size() >= count; }, 10000);
     }
 
-public:
+  public:
     static void initMain() { TestSupport::PrepareWindowTests(); }
 
-private slots:
+  private slots:
     void initTestCase()
     {
         QLocale::setDefault(QLocale::c());
@@ -178,14 +176,15 @@ private slots:
         QVERIFY(WaitForLogRow(QStringLiteral("Closing connection. Goodbye!")));
         QCOMPARE(Lines().first(), QStringLiteral("GROUP alt.test"));
         QCOMPARE(server->ReceivedLines().last(), QByteArray("QUIT \r\n"));
-        QCOMPARE(LogMessages(*w),
-                 QStringList({QStringLiteral("Connecting to 127.0.0.1..."), QStringLiteral("Connected"),
-                              QStringLiteral("Group alt.test selected"),
-                              QStringLiteral("Pointer range: ") + n(100) + "-" + n(110),
-                              QStringLiteral("Age range: 10.5-0.5 day(s)"),
-                              QStringLiteral("Search for Article posted 4 day(s) ago... Please wait."),
-                              QStringLiteral("ID founded!"), QStringLiteral("alt.test.nc1") + Created,
-                              QStringLiteral("Closing connection. Goodbye!")}));
+        QCOMPARE(
+            LogMessages(*w),
+            QStringList({QStringLiteral("Connecting to 127.0.0.1..."), QStringLiteral("Connected"),
+                         QStringLiteral("Group alt.test selected"),
+                         QStringLiteral("Pointer range: ") + n(100) + "-" + n(110),
+                         QStringLiteral("Age range: 10.5-0.5 day(s)"),
+                         QStringLiteral("Search for Article posted 4 day(s) ago... Please wait."),
+                         QStringLiteral("ID founded!"), QStringLiteral("alt.test.nc1") + Created,
+                         QStringLiteral("Closing connection. Goodbye!")}));
         QVERIFY(TestSupport::LogIconKeys(*w).count(QStringLiteral("info")) == 9);
         QCOMPARE(ReadAll(groupFile), ExpectedGroupFile("123", "127.0.0.1", 107 + offset));
         QCOMPARE(ReadAll(groupFile + QStringLiteral(".bak")), old);
@@ -202,8 +201,9 @@ private slots:
         server->ClearReceivedLines();
         QVERIFY(RunUntil(QStringLiteral("Finished!")));
         QCOMPARE(Heads().size(), 7);
-        QCOMPARE(questions, QStringList({groupFile + QStringLiteral(".bak already exists.\r\n"
-                                                                    "Do you want to overwrite it?")}));
+        QCOMPARE(questions,
+                 QStringList({groupFile + QStringLiteral(".bak already exists.\r\n"
+                                                         "Do you want to overwrite it?")}));
     }
 
     // Where the search stops: the probes asked for and the pointer written.
@@ -277,9 +277,9 @@ private slots:
         QTest::newRow("unreadable date")
             << QByteArray("221 105 <105@x>\r\nFrom: a@b (A)\r\nSubject: Odd\r\n"
                           "Date: sometime last week\r\nMessage-ID: <105@x>\r\n.\r\n");
-        QTest::newRow("no date")
-            << QByteArray("221 105 <105@x>\r\nFrom: a@b (A)\r\nSubject: Odd\r\n"
-                          "Message-ID: <105@x>\r\n.\r\n");
+        QTest::newRow("no date") << QByteArray(
+            "221 105 <105@x>\r\nFrom: a@b (A)\r\nSubject: Odd\r\n"
+            "Message-ID: <105@x>\r\n.\r\n");
     }
     void probeWithoutAge()
     {
@@ -300,8 +300,9 @@ private slots:
         TestSupport::StoreServerSettings(QString(), server->Port());
         const QByteArray old = ReadAll(groupFile);
         Command1()->click();
-        QCOMPARE(errorBoxes, QStringList({QStringLiteral("Error|NTTP server is not valid.\r\n"
-                                                         "You should select 'File\\Edit NNTP server'.")}));
+        QCOMPARE(errorBoxes,
+                 QStringList({QStringLiteral("Error|NTTP server is not valid.\r\n"
+                                             "You should select 'File\\Edit NNTP server'.")}));
         QCOMPARE(Caption(), QStringLiteral("Go"));
         QCOMPARE(LogMessages(*w), QStringList());
         QCOMPARE(server->ConnectionCount(), 0);
@@ -315,20 +316,32 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("row");
-        QTest::newRow("empty day count") << "" << "" << ""
+        QTest::newRow("empty day count") << ""
+                                         << ""
+                                         << ""
                                          << "The day count \"\" is not a number.";
-        QTest::newRow("pasted day count") << "1-2" << "" << ""
+        QTest::newRow("pasted day count") << "1-2"
+                                          << ""
+                                          << ""
                                           << "The day count \"1-2\" is not a number.";
-        QTest::newRow("port 0") << "4" << "NNTPPort" << "0"
+        QTest::newRow("port 0") << "4"
+                                << "NNTPPort"
+                                << "0"
                                 << "The NNTP port \"0\" is not a number from 1 to 32767. "
                                    "Correct it in 'File\\Edit NNTP server'.";
-        QTest::newRow("port 40000") << "4" << "NNTPPort" << "40000"
+        QTest::newRow("port 40000") << "4"
+                                    << "NNTPPort"
+                                    << "40000"
                                     << "The NNTP port \"40000\" is not a number from 1 to 32767. "
                                        "Correct it in 'File\\Edit NNTP server'.";
-        QTest::newRow("port text") << "4" << "NNTPPort" << "news"
+        QTest::newRow("port text") << "4"
+                                   << "NNTPPort"
+                                   << "news"
                                    << "The NNTP port \"news\" is not a number from 1 to 32767. "
                                       "Correct it in 'File\\Edit NNTP server'.";
-        QTest::newRow("login text") << "4" << "Login" << "yes"
+        QTest::newRow("login text") << "4"
+                                    << "Login"
+                                    << "yes"
                                     << "The login setting \"yes\" is not a number. "
                                        "Correct it in 'File\\Edit NNTP server'.";
     }
@@ -385,7 +398,8 @@ private slots:
         } else {
             QVERIFY(RunUntil(QStringLiteral("Finished!")));
             QCOMPARE(ReadAll(groupFile), ExpectedGroupFile("123", "127.0.0.1", 107));
-            QCOMPARE(ReadAll(backup), answer == modFile::AnswerYes ? old : QByteArray("earlier backup"));
+            QCOMPARE(ReadAll(backup),
+                     answer == modFile::AnswerYes ? old : QByteArray("earlier backup"));
         }
         QCOMPARE(asked.size(), 1);
     }
@@ -469,13 +483,20 @@ private slots:
     {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("row");
-        QTest::newRow("refused connection") << "refused" << "";
-        QTest::newRow("refused greeting") << "greeting" << "Connexion error";
-        QTest::newRow("refused login") << "login" << "User reader not logged in";
-        QTest::newRow("unknown group") << "group" << "Unknown Group alt.test";
-        QTest::newRow("empty group") << "empty" << "Group alt.test holds no articles";
-        QTest::newRow("connection lost") << "close" << "";
-        QTest::newRow("server silent") << "silent" << "";
+        QTest::newRow("refused connection") << "refused"
+                                            << "";
+        QTest::newRow("refused greeting") << "greeting"
+                                          << "Connexion error";
+        QTest::newRow("refused login") << "login"
+                                       << "User reader not logged in";
+        QTest::newRow("unknown group") << "group"
+                                       << "Unknown Group alt.test";
+        QTest::newRow("empty group") << "empty"
+                                     << "Group alt.test holds no articles";
+        QTest::newRow("connection lost") << "close"
+                                         << "";
+        QTest::newRow("server silent") << "silent"
+                                       << "";
     }
     void failedRunsEnd()
     {

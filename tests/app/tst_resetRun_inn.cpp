@@ -23,15 +23,15 @@ class tst_resetRun_inn : public QObject
 {
     Q_OBJECT
 
-private:
+  private:
     QMap<QString, QString> inn;
 
     qint64 Value(const char *key) const { return inn.value(QLatin1String(key)).toLongLong(); }
 
-public:
+  public:
     static void initMain() { TestSupport::PrepareWindowTests(); }
 
-private slots:
+  private slots:
     void initTestCase()
     {
         if (::geteuid() != 0)
@@ -50,14 +50,16 @@ private slots:
         for (const QByteArray &line : file.readAll().split('\n')) {
             const qsizetype eq = line.indexOf('=');
             if (eq > 0)
-                inn.insert(QString::fromLatin1(line.left(eq)), QString::fromLatin1(line.mid(eq + 1)));
+                inn.insert(QString::fromLatin1(line.left(eq)),
+                           QString::fromLatin1(line.mid(eq + 1)));
         }
         QVERIFY(Value("COUNT") >= 300);
         QVERIFY(Value("READER_PORT") > 0 && Value("READER_PORT") <= 32767);
         QLocale::setDefault(QLocale::c());
         // The present moment: one step after the last article was posted.
         const qint64 now = Value("FIRST_DATE") + Value("COUNT") * Value("STEP");
-        modMain::SetPresentMomentSource([now] { return QDateTime::fromSecsSinceEpoch(now, Qt::UTC); });
+        modMain::SetPresentMomentSource(
+            [now] { return QDateTime::fromSecsSinceEpoch(now, Qt::UTC); });
         modFile::SetBackupQuestion([](const QString &) { return int(modFile::AnswerNo); });
     }
 
@@ -79,12 +81,12 @@ private slots:
         QFETCH(QString, portKey);
         QFETCH(bool, login);
         TestSupport::UseFreshSettingsFolder();
-        TestSupport::StoreServerSettings(QStringLiteral("127.0.0.1"), int(Value(qPrintable(portKey))),
-                                         login ? inn.value("USER") : QString(),
-                                         login ? inn.value("PASSWORD") : QString());
+        TestSupport::StoreServerSettings(
+            QStringLiteral("127.0.0.1"), int(Value(qPrintable(portKey))),
+            login ? inn.value("USER") : QString(), login ? inn.value("PASSWORD") : QString());
         const QString group = inn.value(QStringLiteral("GROUP"));
-        const QString file = TestSupport::MakeTempFolder() + QLatin1Char('/') + group +
-                             QStringLiteral(".nc1");
+        const QString file =
+            TestSupport::MakeTempFolder() + QLatin1Char('/') + group + QStringLiteral(".nc1");
         QVERIFY(TestSupport::WriteSampleGroupFile(file, QStringLiteral("1733011200")));
 
         frmReader window;
@@ -111,7 +113,8 @@ private slots:
         const QStringList log = TestSupport::LogMessages(window);
         QVERIFY2(log.contains(QStringLiteral("Group ") + group + QStringLiteral(" selected")),
                  qPrintable(log.join(" | ")));
-        QVERIFY(log.contains(QStringLiteral("Search for Article posted 10 day(s) ago... Please wait.")));
+        QVERIFY(log.contains(
+            QStringLiteral("Search for Article posted 10 day(s) ago... Please wait.")));
         QVERIFY(log.contains(group + QStringLiteral(".nc1 created! You can now make an update in "
                                                     "Newsleecher.")));
         if (login)

@@ -8,11 +8,12 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
-#include <QRandomGenerator>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QTreeWidget>
 
-namespace TestSupport {
+namespace TestSupport
+{
 
 bool StartOnSettingsPort(NntpTestServer &server)
 {
@@ -55,7 +56,8 @@ void AnswerFileDialog(QFileDialog *dialog, const QString &path)
 
 bool OpenGroupFile(frmReader &window, const QString &path)
 {
-    auto done = OnModal<QFileDialog>([path](QFileDialog *dialog) { AnswerFileDialog(dialog, path); });
+    auto done =
+        OnModal<QFileDialog>([path](QFileDialog *dialog) { AnswerFileDialog(dialog, path); });
     auto *open = window.findChild<QPushButton *>(QStringLiteral("Command5"));
     if (!open)
         return false;

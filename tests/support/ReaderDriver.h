@@ -5,12 +5,14 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <QWidget>
 
 class frmReader;
 class QFileDialog;
 class QTreeWidgetItem;
 
-namespace TestSupport {
+namespace TestSupport
+{
 
 class NntpTestServer;
 
@@ -39,6 +41,15 @@ QByteArray ReadAll(const QString &path);
 
 // The group cache file a finished run must leave, worked out byte by byte.
 QByteArray ExpectedGroupFile(const QByteArray &lu, const QByteArray &server, qint64 pointer);
+
+// The window's control of that name; a missing one ends the test program.
+template <class T> T *Control(const QWidget &window, const char *name)
+{
+    T *control = window.findChild<T *>(QLatin1String(name));
+    if (!control)
+        qFatal("no control %s", name);
+    return control;
+}
 
 // Writes a small group cache file that names `lu` as its lu value.
 bool WriteSampleGroupFile(const QString &path, const QString &lu);

@@ -40,7 +40,8 @@ int main(int argc, char *argv[])
     }
     // Let the goodbye of the server reach the log too.
     const QStringList log = TestSupport::LogMessages(window);
-    (void)QTest::qWaitFor([&] { return TestSupport::LogMessages(window).size() > log.size(); }, 3000);
+    (void)QTest::qWaitFor([&] { return TestSupport::LogMessages(window).size() > log.size(); },
+                          3000);
     QTest::qWait(200);
     if (!window.grab().save(QString::fromLocal8Bit(argv[3]))) {
         std::fprintf(stderr, "cannot write %s\n", argv[3]);
