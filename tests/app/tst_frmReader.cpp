@@ -10,7 +10,6 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QFileDialog>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -18,7 +17,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
-#include <QSignalSpy>
 #include <QTest>
 #include <QTreeWidget>
 #include <memory>
@@ -35,27 +33,17 @@ class tst_frmReader : public QObject
     QScrollBar *VScroll1() { return Control<QScrollBar>("VScroll1"); }
     QTreeWidget *lstLog() { return Control<QTreeWidget>("lstLog"); }
 
-    // Empties the day count the way a user does: select all, then Delete.
-    void ClearDays()
+    // Answers the next open dialog with `path` (cancels it when empty) and
+    // tells the folder it opened in.
+    QString OpenWithDialog(const QString &path)
     {
-        Text2()->setFocus();
-        Text2()->selectAll();
-        QTest::keyClick(Text2(), Qt::Key_Delete);
-        QCOMPARE(Text2()->text(), QString());
-    }
-
-    // Accepts the next open dialog with `path` (or cancels it when empty)
-    // after checking the folder it opened in.
-    void OpenWithDialog(const QString &path, const QString &expectFolder)
-    {
-        QString folderSeen;
+        QString folder;
         auto done = TestSupport::OnModal<QFileDialog>([&](QFileDialog *dialog) {
-            folderSeen = dialog->directory().absolutePath();
+            folder = dialog->directory().absolutePath();
             TestSupport::AnswerFileDialog(dialog, path);
         });
         QTest::mouseClick(Control<QPushButton>("Command5"), Qt::LeftButton);
-        QVERIFY(*done);
-        QCOMPARE(folderSeen, expectFolder);
+        return *done ? folder : QStringLiteral("<no dialog>");
     }
 
   public:
@@ -81,236 +69,165 @@ class tst_frmReader : public QObject
         QCOMPARE(w->centralWidget()->size(), QSize(526, 435));
         QCOMPARE(w->minimumSize(), w->maximumSize());
         QVERIFY(!(w->windowFlags() & Qt::WindowMaximizeButtonHint));
-        QVERIFY(w->windowFlags() & Qt::WindowMinimizeButtonHint);
-        QVERIFY(!w->windowIcon().isNull());
-
         QCOMPARE(Text2()->text(), QStringLiteral("2"));
-        QCOMPARE(Text2()->maxLength(), 3);
         QCOMPARE(VScroll1()->value(), 2);
-        QCOMPARE(VScroll1()->minimum(), 0);
-        QCOMPARE(VScroll1()->maximum(), 130);
         QVERIFY(Control<QCheckBox>("Check1")->isChecked());
-        QCOMPARE(Control<QCheckBox>("Check1")->text(), QStringLiteral("Make a backup"));
-        for (int i = 0; i < 5; ++i)
-            QCOMPARE(Control<QLabel>(qPrintable(QStringLiteral("lbInfo_%1").arg(i)))->text(),
-                     QString());
+        for (const char *label : {"lbInfo_0", "lbInfo_1", "lbInfo_2", "lbInfo_3", "lbInfo_4"})
+            QCOMPARE(Control<QLabel>(label)->text(), QString());
         QCOMPARE(Control<QPushButton>("Command1")->text(), QStringLiteral("Go"));
-        QCOMPARE(Control<QPushButton>("Command2")->text(), QStringLiteral("Quit"));
-        QCOMPARE(Control<QPushButton>("Command5")->text(), QString());
-        QVERIFY(!Control<QPushButton>("Command5")->icon().isNull());
-        QVERIFY(Control<QLineEdit>("Text1")->text().startsWith(
-            QStringLiteral("Choose group file cache you want to purge")));
-        QCOMPARE(Control<QLabel>("Label1_1")->text(), QStringLiteral("Find articles posted "));
-        QCOMPARE(Control<QLabel>("Label2_3")->text(), QStringLiteral("Age (day(s)):"));
         QCOMPARE(lstLog()->topLevelItemCount(), 0);
-        QCOMPARE(lstLog()->columnCount(), 1);
         QCOMPARE(lstLog()->headerItem()->text(0), QStringLiteral("Message"));
+        QVERIFY(w->menuBar()->actions().contains(Control<QAction>("mnuAbout")));
 
-        // Tab order, the whole ring.
         const char *order[] = {"Text1", "Command5", "Check1", "Text2", "Command1", "Command2"};
         QWidget *at = Control<QWidget>(order[0]);
         for (int i = 1; i < 6; ++i) {
-            at = at->nextInFocusChain();
-            while (!(at->focusPolicy() & Qt::TabFocus))
+            do
                 at = at->nextInFocusChain();
+            while (!(at->focusPolicy() & Qt::TabFocus));
             QCOMPARE(at->objectName(), QLatin1String(order[i]));
         }
-
-        QCOMPARE(Control<QAction>("mnuOptions")->text(), QStringLiteral("&Edit NNTP Server"));
-        QCOMPARE(Control<QAction>("mnuOpen")->text(), QStringLiteral("Open &Group File Cache"));
-        QCOMPARE(Control<QAction>("mnuQuit")->text(), QStringLiteral("&Quit"));
-        QCOMPARE(Control<QAction>("mnuAbout")->text(), QStringLiteral("&About"));
-        QVERIFY(w->menuBar()->actions().contains(Control<QAction>("mnuAbout")));
     }
 
+    // Keys typed into the day count: "\n" is Enter, "\b" backspace. The box
+    // starts emptied, or with the spinner at `start` when that is not -1.
+    void dayCountKeys_data()
+    {
+        QTest::addColumn<int>("start");
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("spinner");
+        QTest::newRow("others swallowed") << -1 << "1x2a.,* 3"
+                                          << "123" << 2;
+        QTest::newRow("three at most") << -1 << "1234"
+                                       << "123" << 2;
+        QTest::newRow("backspace") << -1 << "12\b"
+                                   << "1" << 2;
+        QTest::newRow("no Enter") << -1 << "45"
+                                  << "45" << 2;
+        QTest::newRow("Enter") << -1 << "45\n"
+                               << "45" << 45;
+        QTest::newRow("Enter rewrites") << -1 << "007\n"
+                                        << "7" << 7;
+        QTest::newRow("Enter on empty") << -1 << "\n"
+                                        << "" << 2;
+        QTest::newRow("Enter past 130") << -1 << "500\n"
+                                        << "500" << 2;
+        QTest::newRow("plus") << 2 << "+"
+                              << "3" << 3;
+        QTest::newRow("plus at 130") << 130 << "+"
+                                     << "130" << 130;
+        QTest::newRow("minus to 0 and no further") << 2 << "---"
+                                                   << "0" << 0;
+    }
     void dayCountKeys()
     {
-        ClearDays();
-        QTest::keyClicks(Text2(), QStringLiteral("1x2"));
-        QTest::keyClick(Text2(), Qt::Key_3);
-        QCOMPARE(Text2()->text(), QStringLiteral("123"));
-        QTest::keyClick(Text2(), Qt::Key_4);
-        QCOMPARE(Text2()->text(), QStringLiteral("123"));
-        QTest::keyClick(Text2(), Qt::Key_Backspace);
-        QCOMPARE(Text2()->text(), QStringLiteral("12"));
-        // Letters, signs of other kinds and control characters are swallowed.
-        QTest::keyClicks(Text2(), QStringLiteral("a.,* "));
-        QTest::keyClick(Text2(), Qt::Key_V, Qt::ControlModifier);
-        QCOMPARE(Text2()->text(), QStringLiteral("12"));
-        // Typed digits leave the spinner alone until Enter.
-        QCOMPARE(VScroll1()->value(), 2);
-        ClearDays();
-        QTest::keyClicks(Text2(), QStringLiteral("45"));
-        QCOMPARE(VScroll1()->value(), 2);
-        QTest::keyClick(Text2(), Qt::Key_Return);
-        QCOMPARE(VScroll1()->value(), 45);
-        QCOMPARE(Text2()->text(), QStringLiteral("45"));
-        ClearDays();
-        QTest::keyClicks(Text2(), QStringLiteral("045"));
-        QTest::keyClick(Text2(), Qt::Key_Enter);
-        QCOMPARE(VScroll1()->value(), 45);
-        QCOMPARE(Text2()->text(), QStringLiteral("45"));
-        ClearDays();
-        QTest::keyClicks(Text2(), QStringLiteral("007"));
-        QTest::keyClick(Text2(), Qt::Key_Return);
-        QCOMPARE(VScroll1()->value(), 7);
-        QCOMPARE(Text2()->text(), QStringLiteral("7"));
+        QFETCH(int, start);
+        QFETCH(QString, keys);
+        Text2()->setFocus();
+        if (start < 0) {
+            Text2()->selectAll();
+            QTest::keyClick(Text2(), Qt::Key_Delete);
+        } else {
+            VScroll1()->setValue(start);
+        }
+        for (QChar key : keys) {
+            if (key == QLatin1Char('\n'))
+                QTest::keyClick(Text2(), Qt::Key_Return);
+            else if (key == QLatin1Char('\b'))
+                QTest::keyClick(Text2(), Qt::Key_Backspace);
+            else
+                QTest::keyClicks(Text2(), QString(key));
+        }
+        QTEST(Text2()->text(), "text");
+        QTEST(VScroll1()->value(), "spinner");
     }
 
-    void enterThatCannotReachTheSpinner()
+    void spinnerAndFocus()
     {
-        ClearDays();
-        QTest::keyClick(Text2(), Qt::Key_Return);
-        QCOMPARE(VScroll1()->value(), 2);
-        QCOMPARE(Text2()->text(), QString());
-        QTest::keyClicks(Text2(), QStringLiteral("500"));
-        QTest::keyClick(Text2(), Qt::Key_Return);
-        QCOMPARE(VScroll1()->value(), 2);
-        QCOMPARE(Text2()->text(), QStringLiteral("500"));
-    }
-
-    void plusMinusAndSpinner()
-    {
-        QTest::keyClick(Text2(), Qt::Key_Plus);
-        QCOMPARE(VScroll1()->value(), 3);
-        QCOMPARE(Text2()->text(), QStringLiteral("3"));
-        QTest::keyClick(Text2(), Qt::Key_Minus);
-        QTest::keyClick(Text2(), Qt::Key_Minus);
-        QTest::keyClick(Text2(), Qt::Key_Minus);
-        QTest::keyClick(Text2(), Qt::Key_Minus);
-        QCOMPARE(VScroll1()->value(), 0);
-        QCOMPARE(Text2()->text(), QStringLiteral("0"));
-        VScroll1()->setValue(130);
-        QCOMPARE(Text2()->text(), QStringLiteral("130"));
-        QTest::keyClick(Text2(), Qt::Key_Plus);
-        QCOMPARE(VScroll1()->value(), 130);
-        QCOMPARE(Text2()->text(), QStringLiteral("130"));
         // The upper arrow lowers the count, the lower one raises it.
-        VScroll1()->setValue(10);
         VScroll1()->triggerAction(QAbstractSlider::SliderSingleStepSub);
-        QCOMPARE(Text2()->text(), QStringLiteral("9"));
+        QCOMPARE(Text2()->text(), QStringLiteral("1"));
         VScroll1()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
         VScroll1()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-        QCOMPARE(Text2()->text(), QStringLiteral("11"));
-        QVERIFY(VScroll1()->invertedAppearance() == false);
-    }
-
-    void focusSelectsTheDayCount()
-    {
+        QCOMPARE(Text2()->text(), QStringLiteral("3"));
+        // Reaching the day count selects it, so that typing replaces it.
         Control<QPushButton>("Command1")->setFocus();
         QTest::keyClick(Control<QPushButton>("Command1"), Qt::Key_Backtab);
         QVERIFY(Text2()->hasFocus());
-        QCOMPARE(Text2()->selectedText(), QStringLiteral("2"));
+        QCOMPARE(Text2()->selectedText(), QStringLiteral("3"));
     }
 
     void openingAFile()
     {
         const QString folder = TestSupport::MakeTempFolder();
         const QString path = folder + QStringLiteral("/alt.test.nc1");
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.close();
+        QVERIFY(QFile(path).open(QIODevice::WriteOnly));
 
-        OpenWithDialog(path, QCoreApplication::applicationDirPath());
+        QCOMPARE(OpenWithDialog(path), QCoreApplication::applicationDirPath());
         QCOMPARE(Control<QLineEdit>("Text1")->text(), path);
         QCOMPARE(Control<QLabel>("lbInfo_0")->text(), QStringLiteral("alt.test"));
         QCOMPARE(modSettings::ReadSetting(modSettings::AppName, modSettings::Section,
                                           QStringLiteral("Path")),
                  folder);
-        QCOMPARE(Control<QPushButton>("Command1")->text(), QStringLiteral("Go"));
         QCOMPARE(w->focusWidget(), Text2());
         QCOMPARE(Text2()->selectedText(), Text2()->text());
 
         // The next dialog opens where the last file was; cancelling it keeps
         // the file but still gives "Go".
         Control<QPushButton>("Command1")->setText(QStringLiteral("Finished!"));
-        OpenWithDialog(QString(), folder);
-        QCOMPARE(Control<QLineEdit>("Text1")->text(), path);
+        QCOMPARE(OpenWithDialog(QString()), folder);
         QCOMPARE(Control<QLabel>("lbInfo_0")->text(), QStringLiteral("alt.test"));
         QCOMPARE(Control<QPushButton>("Command1")->text(), QStringLiteral("Go"));
 
         // A file that is no group cache file names no group.
-        const QString other = folder + QStringLiteral("/notes.txt");
-        OpenWithDialog(other, folder);
-        QCOMPARE(Control<QLineEdit>("Text1")->text(), other);
+        QCOMPARE(OpenWithDialog(folder + QStringLiteral("/notes.txt")), folder);
         QCOMPARE(Control<QLabel>("lbInfo_0")->text(), QString());
     }
 
-    void logRowsAndIcons()
+    void logRows()
     {
-        const struct {
-            int kind;
-            const char *key;
-        } kinds[] = {{0, "info"}, {1, "info"}, {2, "warning"}, {3, "abort"},
-                     {4, "info"}, {5, "info"}, {6, "abort"},   {-7, "info"}};
-        for (const auto &k : kinds)
-            w->AddLogRow(QStringLiteral("kind %1").arg(k.kind), k.kind);
-        QCOMPARE(lstLog()->topLevelItemCount(), int(std::size(kinds)));
-        static const QRegularExpression row(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d (.*)$"));
-        for (int i = 0; i < int(std::size(kinds)); ++i) {
-            QTreeWidgetItem *item = lstLog()->topLevelItem(i);
-            const auto match = row.match(item->text(0));
-            QVERIFY2(match.hasMatch(), qPrintable(item->text(0)));
-            QCOMPARE(match.captured(1), QStringLiteral("kind %1").arg(kinds[i].kind));
-            const QIcon expected = w->ImageList1.value(QLatin1String(kinds[i].key));
-            QVERIFY(!expected.isNull());
-            QCOMPARE(item->icon(0).cacheKey(), expected.cacheKey());
-        }
-        // The three icons are distinct 16 x 16 pictures.
-        QCOMPARE(w->ImageList1.size(), 3);
-        QVERIFY(w->ImageList1.value("warning").pixmap(16).toImage() !=
-                w->ImageList1.value("abort").pixmap(16).toImage());
+        const int kinds[] = {0, 1, 2, 3, 4, 5, 6};
+        const char *keys[] = {"info", "info", "warning", "abort", "info", "info", "abort"};
+        for (int kind : kinds)
+            w->AddLogRow(QStringLiteral("<b>kind %1</b>").arg(kind), kind);
+        QStringList expected;
+        for (int kind : kinds)
+            expected << QStringLiteral("<b>kind %1</b>").arg(kind);
+        // Time, one space, the message as plain text.
+        QCOMPARE(TestSupport::LogMessages(*w), expected);
+        QVERIFY(lstLog()->topLevelItem(0)->text(0).contains(
+            QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d <b>"))));
+        QStringList expectedKeys;
+        for (const char *key : keys)
+            expectedKeys << QLatin1String(key);
+        QCOMPARE(TestSupport::LogIconKeys(*w), expectedKeys);
         QCOMPARE(w->ImageList1.value("info").pixmap(16).size(), QSize(16, 16));
 
-        // A message from a server is shown as text, never as markup.
-        w->AddLogRow(QStringLiteral("<b>bold</b>"), 1);
-        QVERIFY(lstLog()
-                    ->topLevelItem(lstLog()->topLevelItemCount() - 1)
-                    ->text(0)
-                    .endsWith(QStringLiteral(" <b>bold</b>")));
-    }
-
-    void newestRowIsVisible()
-    {
         for (int i = 0; i < 200; ++i)
             w->AddLogRow(QStringLiteral("row %1").arg(i), 1);
-        QTreeWidgetItem *last = lstLog()->topLevelItem(199);
-        const QRect shown = lstLog()->visualItemRect(last);
-        QVERIFY(lstLog()->viewport()->rect().contains(shown));
-        QVERIFY(!lstLog()->viewport()->rect().contains(
-            lstLog()->visualItemRect(lstLog()->topLevelItem(0))));
+        const QRect shown = lstLog()->viewport()->rect();
+        QVERIFY(shown.contains(lstLog()->visualItemRect(lstLog()->topLevelItem(206))));
+        QVERIFY(!shown.contains(lstLog()->visualItemRect(lstLog()->topLevelItem(0))));
     }
 
-    void numbersAsTheUserSeesThem()
+    void numbersAndRounding()
     {
-        QCOMPARE(frmReader::NumberText(150.3), QStringLiteral("150.3"));
-        QCOMPARE(frmReader::NumberText(0), QStringLiteral("0"));
         QCOMPARE(frmReader::NumberText(-0.0), QStringLiteral("0"));
         QCOMPARE(frmReader::NumberText(-0.1), QStringLiteral("-0.1"));
-        QCOMPARE(frmReader::NumberText(107), QStringLiteral("107"));
         QCOMPARE(frmReader::NumberText(1e12), QStringLiteral("1000000000000"));
-        QCOMPARE(frmReader::NumberText(9007199254740991.0), QStringLiteral("9007199254740991"));
         QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
         QCOMPARE(frmReader::NumberText(150.3), QStringLiteral("150,3"));
         QCOMPARE(frmReader::NumberText(1234567), QStringLiteral("1234567"));
         QLocale::setDefault(QLocale::c());
-    }
 
-    void probeRounding()
-    {
-        // Halves go to the even neighbour.
+        // Halves go to the even neighbour, exactly also where a double sum
+        // of the two numbers would lose the half.
         QCOMPARE(frmReader::R(11, 12), qint64(12));
         QCOMPARE(frmReader::R(12, 13), qint64(12));
-        QCOMPARE(frmReader::R(107, 108), qint64(108));
-        QCOMPARE(frmReader::R(106, 107), qint64(106));
-        QCOMPARE(frmReader::R(100, 110), qint64(105));
-        QCOMPARE(frmReader::R(5, 5), qint64(5));
-        QCOMPARE(frmReader::R(0, 1), qint64(0));
-        // Beyond 32 bits, and where a double sum would lose the half.
-        QCOMPARE(frmReader::R(4294967297LL, 4294967298LL), qint64(4294967298LL));
         const qint64 big = (qint64(1) << 53) - 1;
         QCOMPARE(frmReader::R(big - 1, big), big - 1);
-        QCOMPARE(frmReader::R(big - 2, big), big - 1);
+        QCOMPARE(frmReader::R(big - 4, big - 1), big - 3);
     }
 };
 
