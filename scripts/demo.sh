@@ -28,10 +28,14 @@ cmake --build "$build" --target "${targets[@]}"
 work="$(mktemp -d "${TMPDIR:-/tmp}/pointwind-demo.XXXXXX")"
 server_pid=""
 cleanup() {
-    [[ -n "$server_pid" ]] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+    if [[ -n "$server_pid" ]]; then
+        kill "$server_pid" 2>/dev/null || true
+        wait "$server_pid" 2>/dev/null || true
+    fi
     rm -rf "$work"
 }
 trap cleanup EXIT
+trap "exit 1" INT TERM
 
 # The group: 250,000 articles posted evenly over the last 120 days, each
 # reply 20 ms late like a server some way off. Pointwind stores ports up to

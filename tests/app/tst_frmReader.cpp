@@ -4,6 +4,8 @@
 #include "support/ModalDriver.h"
 #include "support/ReaderDriver.h"
 #include "support/TestSupport.h"
+#include "ui/frmAbout.h"
+#include "ui/frmOptions.h"
 #include "ui/modSettings.h"
 
 #include <QAction>
@@ -183,6 +185,21 @@ class tst_frmReader : public QObject
         // A file that is no group cache file names no group.
         QCOMPARE(OpenWithDialog(folder + QStringLiteral("/notes.txt")), folder);
         QCOMPARE(Control<QLabel>("lbInfo_0")->text(), QString());
+    }
+
+    void menu()
+    {
+        auto options = TestSupport::OnModal<frmOptions>([](frmOptions *d) { d->reject(); });
+        Control<QAction>("mnuOptions")->trigger();
+        QVERIFY(*options);
+        auto about = TestSupport::OnModal<frmAbout>([](frmAbout *d) { d->reject(); });
+        Control<QAction>("mnuAbout")->trigger();
+        QVERIFY(*about);
+        auto open = TestSupport::OnModal<QFileDialog>([](QFileDialog *d) { d->reject(); });
+        Control<QAction>("mnuOpen")->trigger();
+        QVERIFY(*open);
+        Control<QAction>("mnuQuit")->trigger();
+        QVERIFY(!w->isVisible());
     }
 
     void logRows()
