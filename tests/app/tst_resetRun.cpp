@@ -171,7 +171,16 @@ class tst_resetRun : public QObject
         const QByteArray old = ReadAll(groupFile);
         auto n = [offset](qint64 k) { return QString::number(k + offset); };
 
+        // Once both ends are in, the labels show the highest article, not a
+        // number left from before.
+        QString idAtAgeRange;
+        connect(Control<QTreeWidget>("lstLog")->model(), &QAbstractItemModel::rowsInserted, this,
+                [&] {
+                    if (LogMessages(*w).last().startsWith(QLatin1String("Age range")))
+                        idAtAgeRange = Info(1);
+                });
         QVERIFY(RunUntil(QStringLiteral("Finished!")));
+        QCOMPARE(idAtAgeRange, n(110));
         QCOMPARE(Heads(), QStringList({n(100), n(110), n(105), n(108), n(106), n(107), n(107)}));
         QVERIFY(WaitForLogRow(QStringLiteral("Closing connection. Goodbye!")));
         QCOMPARE(Lines().first(), QStringLiteral("GROUP alt.test"));
