@@ -300,43 +300,27 @@ class tst_resetRun : public QObject
     void unusableParameters_data()
     {
         QTest::addColumn<QString>("days");
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("setting"); // key=value stored before "Go"
         QTest::addColumn<QString>("row");
-        QTest::newRow("empty day count") << ""
-                                         << ""
-                                         << ""
-                                         << "The day count \"\" is not a number.";
-        QTest::newRow("pasted day count") << "1-2"
-                                          << ""
-                                          << ""
-                                          << "day count \"1-2\"";
-        QTest::newRow("port 0") << "4"
-                                << "NNTPPort"
-                                << "0"
-                                << "NNTP port \"0\" is not a number from 1";
-        QTest::newRow("port 40000") << "4"
-                                    << "NNTPPort"
-                                    << "40000"
-                                    << "NNTP port \"40000\"";
-        QTest::newRow("port text") << "4"
-                                   << "NNTPPort"
-                                   << "news"
-                                   << "NNTP port \"news\"";
-        QTest::newRow("login text") << "4"
-                                    << "Login"
-                                    << "yes"
-                                    << "login setting \"yes\"";
+        auto row = [](const char *name, const char *days, const char *setting, const char *text) {
+            QTest::newRow(name) << days << setting << text;
+        };
+        row("empty day count", "", "", "The day count \"\" is not a number.");
+        row("pasted day count", "1-2", "", "day count \"1-2\"");
+        row("port 0", "4", "NNTPPort=0", "NNTP port \"0\" is not a number from 1 to 32767");
+        row("port 40000", "4", "NNTPPort=40000", "NNTP port \"40000\"");
+        row("port text", "4", "NNTPPort=news", "NNTP port \"news\"");
+        row("login text", "4", "Login=yes", "login setting \"yes\"");
     }
     void unusableParameters()
     {
         QFETCH(QString, days);
-        QFETCH(QString, key);
-        QFETCH(QString, value);
+        QFETCH(QString, setting);
         QFETCH(QString, row);
         SetDays(days);
-        if (!key.isEmpty())
-            modSettings::WriteSetting(modSettings::AppName, modSettings::Section, key, value);
+        if (!setting.isEmpty())
+            modSettings::WriteSetting(modSettings::AppName, modSettings::Section,
+                                      setting.section('=', 0, 0), setting.section('=', 1));
         Command1()->click();
         QCOMPARE(LogMessages(*w).size(), 1);
         QVERIFY2(LogMessages(*w).first().contains(row), qPrintable(LogMessages(*w).first()));
@@ -464,49 +448,41 @@ class tst_resetRun : public QObject
     // the log, and the button reads "Go" again.
     void failedRunsEnd_data()
     {
-        QTest::addColumn<QString>("fault");
-        QTest::addColumn<QString>("row");
-        QTest::newRow("refused connection") << "refused"
-                                            << "";
-        QTest::newRow("refused greeting") << "greeting"
-                                          << "Connexion error";
-        QTest::newRow("refused login") << "login"
-                                       << "User reader not logged in";
-        QTest::newRow("unknown group") << "group"
-                                       << "Unknown Group alt.test";
-        QTest::newRow("empty group") << "empty"
-                                     << "Group alt.test holds no articles";
-        QTest::newRow("connection lost") << "close"
-                                         << "";
-        QTest::newRow("server silent") << "silent"
-                                       << "";
+        QTest::addColumn<QString>("row"); // what the log must say, if anything in particular
+        QTest::newRow("refused connection") << "";
+        QTest::newRow("refused greeting") << "Connexion error";
+        QTest::newRow("refused login") << "User reader not logged in";
+        QTest::newRow("unknown group") << "Unknown Group alt.test";
+        QTest::newRow("empty group") << "Group alt.test holds no articles";
+        QTest::newRow("connection lost") << "";
+        QTest::newRow("server silent") << "";
     }
     void failedRunsEnd()
     {
-        QFETCH(QString, fault);
+        const QString fault = QString::fromLatin1(QTest::currentDataTag());
         QFETCH(QString, row);
         const QByteArray old = ReadAll(groupFile);
-        if (fault == QLatin1String("refused")) {
+        if (fault == QLatin1String("refused connection")) {
             const quint16 port = server->Port();
             server->Stop();
             TestSupport::StoreServerSettings(QStringLiteral("127.0.0.1"), port);
-        } else if (fault == QLatin1String("greeting")) {
+        } else if (fault == QLatin1String("refused greeting")) {
             server->SetGreeting(502, "no service");
-        } else if (fault == QLatin1String("login")) {
+        } else if (fault == QLatin1String("refused login")) {
             server->SetLogin("reader", "secret");
             TestSupport::StoreServerSettings(QStringLiteral("127.0.0.1"), server->Port(),
                                              QStringLiteral("reader"), QStringLiteral("wrong"));
-        } else if (fault == QLatin1String("group")) {
+        } else if (fault == QLatin1String("unknown group")) {
             server->ClearGroups();
-        } else if (fault == QLatin1String("empty")) {
+        } else if (fault == QLatin1String("empty group")) {
             server->ClearGroups();
             NntpArticleGroup empty;
             empty.name = "alt.test";
             empty.count = 0;
             server->AddGroup(empty);
-        } else if (fault == QLatin1String("close")) {
+        } else if (fault == QLatin1String("connection lost")) {
             server->SetCloseAt(4);
-        } else if (fault == QLatin1String("silent")) {
+        } else if (fault == QLatin1String("server silent")) {
             w->findChild<CNNTP *>()->SetTimeOutValue(300);
             server->SetSilentFrom(4);
         }
