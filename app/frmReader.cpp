@@ -112,6 +112,12 @@ frmReader::~frmReader()
 
 void frmReader::BuildControls()
 {
+    // The layout is fixed, so the texts need a face of a known size to fit
+    // their places whatever the desktop's font settings.
+    QFont face = font();
+    face.setPixelSize(12);
+    setFont(face);
+
     auto *client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
     client->setFixedSize(Twips(7890), Twips(6525));
