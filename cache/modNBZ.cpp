@@ -3,7 +3,6 @@
 #include "cache/modFile.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 #include <array>
 #include <cmath>
@@ -374,7 +373,7 @@ qint16 WriteGroupCacheFile(const QString &path, const QString &serverName, doubl
     const QByteArray content = BuildGroupCacheFile(lu, serverName, pointer);
     if (content.isEmpty())
         return 0;
-    const bool written = modFile::ReplaceFileSafely(path, [&content](QSaveFile &file) {
+    const bool written = modFile::ReplaceFileSafely(path, [&content](QFile &file) {
         return modFile::WriteAll(file, content.constData(), content.size());
     });
     return written ? 1 : 0;
