@@ -58,6 +58,7 @@ struct Client {
     int event = 0;
     QByteArray group;
     QByteArray pendingUser;
+    bool userGiven = false;
     bool loggedIn = false;
 };
 
@@ -376,6 +377,7 @@ QByteArray NntpTestServer::Impl::Answer(Client &c, const QByteArray &rawLine, bo
         return QByteArray::number(greetingCode) + " Pointwind test server ready\r\n";
     if (keyword == "AUTHINFO" && sub == "USER") {
         c.pendingUser = arg;
+        c.userGiven = true;
         c.loggedIn = false;
         if (userReply == 381)
             return "381 Enter password\r\n";
@@ -386,10 +388,10 @@ QByteArray NntpTestServer::Impl::Answer(Client &c, const QByteArray &rawLine, bo
         return QByteArray::number(userReply) + " Authentication refused\r\n";
     }
     if (keyword == "AUTHINFO" && sub == "PASS") {
-        if (c.pendingUser.isEmpty())
+        if (!c.userGiven)
             return "482 Authentication commands issued out of sequence\r\n";
         const bool ok = user.isEmpty() || (c.pendingUser == user && arg == password);
-        c.pendingUser.clear();
+        c.userGiven = false;
         if (!ok)
             return QByteArray::number(passwordRefusal) + " Authentication failed\r\n";
         c.loggedIn = true;
@@ -546,7 +548,7 @@ void NntpTestServer::Impl::Run()
                                       : greetingText)
                                + "\r\n";
                 }
-                clients.push_back(Client{fd, {}, 0, {}, {}, false});
+                clients.push_back(Client{fd, {}, 0, {}, {}, false, false});
                 Respond(clients.back(), 0, greeting, false);
             }
         }
