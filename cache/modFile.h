@@ -1,0 +1,46 @@
+#pragma once
+// Small path and file helpers: existence test, path parts, the backup copy
+// of a group cache file, and the crash-safe file replacement they share
+// with the group cache writer. Paths may use "\" or "/" as separators.
+#include <QString>
+#include <functional>
+
+class QSaveFile;
+
+namespace modFile
+{
+
+// The answers of the backup question, numbered as the message box answers
+// the rest of the program compares against.
+enum Answer : int { AnswerCancel = 2, AnswerYes = 6, AnswerNo = 7 };
+
+// Asks a Yes/No/Cancel question and returns one of the Answer values. The
+// default shows a real message box; tests put their own in its place.
+using QuestionFunction = std::function<int(const QString &text)>;
+
+// Replaces the question used by BackupFile and returns the one it replaced.
+// An empty function restores the message box.
+QuestionFunction SetBackupQuestion(QuestionFunction question);
+
+bool FileExists(const QString &path);
+QString FolderOfPath(const QString &path);
+QString FileNameOfPath(const QString &path);
+
+// Copies the file at path to path + ".bak". Returns 6 when the copy was
+// made, 7 when the user chose to keep an existing backup, -1 on Cancel and
+// 0 when the copy failed (any earlier backup is then left as it was).
+qint16 BackupFile(const QString &path);
+
+// The path as the file system wants it: "\" becomes "/".
+QString FileSystemPath(const QString &path);
+
+// Writes a file through a temporary file beside it and puts it in place only
+// when writeBody succeeded and every byte reached the disk; otherwise the
+// file at path is left exactly as it was. A symbolic link at path stays and
+// the file it points to is replaced. writeBody must write with WriteAll.
+bool ReplaceFileSafely(const QString &path, const std::function<bool(QSaveFile &)> &writeBody);
+
+// Writes all len bytes or reports failure; a short write counts as failure.
+bool WriteAll(QSaveFile &file, const char *data, qint64 len);
+
+} // namespace modFile
