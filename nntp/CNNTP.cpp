@@ -7,7 +7,8 @@
 #include "nntp/modNNTP.h"
 #include "timer/CTimeout.h"
 
-namespace {
+namespace
+{
 
 constexpr qint32 StateGreeting = 1;
 constexpr qint32 StateLogin = 3;
@@ -29,8 +30,17 @@ const QString ReplyTooLarge = QStringLiteral("The server's reply is too large; c
 bool IsMultiLine(int code)
 {
     switch (code) {
-    case 100: case 101: case 215: case 220: case 221: case 222:
-    case 224: case 225: case 230: case 231: case 282:
+    case 100:
+    case 101:
+    case 215:
+    case 220:
+    case 221:
+    case 222:
+    case 224:
+    case 225:
+    case 230:
+    case 231:
+    case 282:
         return true;
     default:
         return false;
@@ -58,7 +68,8 @@ CNNTP::CNNTP(QObject *parent) : QObject(parent)
 {
     m_objTimeOut = new CTimeout(this);
     m_objTimeOut->SetTimeOutValue(m_lngTimeOutValue);
-    connect(m_objTimeOut, &CTimeout::TimeOut, this, &CNNTP::m_objTimeOut_TimeOut, Qt::DirectConnection);
+    connect(m_objTimeOut, &CTimeout::TimeOut, this, &CNNTP::m_objTimeOut_TimeOut,
+            Qt::DirectConnection);
 }
 
 CNNTP::~CNNTP()
@@ -77,7 +88,8 @@ CNNTP::~CNNTP()
 
 // ---- methods ------------------------------------------------------------
 
-void CNNTP::Connect(const QString &Server, quint16 Port, const QString &UserName, const QString &Password)
+void CNNTP::Connect(const QString &Server, quint16 Port, const QString &UserName,
+                    const QString &Password)
 {
     Disconnect();
     m_strServer = Server;
@@ -88,7 +100,8 @@ void CNNTP::Connect(const QString &Server, quint16 Port, const QString &UserName
     m_strResponse.clear();
     m_strLastCommand.clear();
     m_strLastArguments.clear();
-    emit SessionProtocolMessage(QStringLiteral("Connecting to ") + Server + QStringLiteral("..."), 1);
+    emit SessionProtocolMessage(QStringLiteral("Connecting to ") + Server + QStringLiteral("..."),
+                                1);
 
     DropSocket();
     CSocket *socket = nullptr;
@@ -96,17 +109,22 @@ void CNNTP::Connect(const QString &Server, quint16 Port, const QString &UserName
         socket = new CSocket(this);
     } catch (const RaisedError &e) {
         m_lngState = StateIdle;
-        emit SessionProtocolMessage(e.Description().isEmpty() ? SocketErrorText(e.Number()) : e.Description(), 3);
+        emit SessionProtocolMessage(
+            e.Description().isEmpty() ? SocketErrorText(e.Number()) : e.Description(), 3);
         emit OnConnected(1);
         return;
     }
     m_objControlSocket = socket;
-    connect(socket, &CSocket::OnConnect, this, &CNNTP::m_objControlSocket_OnConnect, Qt::DirectConnection);
-    connect(socket, &CSocket::OnConnectionRequest, this, &CNNTP::m_objControlSocket_OnConnectionRequest,
+    connect(socket, &CSocket::OnConnect, this, &CNNTP::m_objControlSocket_OnConnect,
             Qt::DirectConnection);
-    connect(socket, &CSocket::OnDataArrival, this, &CNNTP::m_objControlSocket_OnDataArrival, Qt::DirectConnection);
-    connect(socket, &CSocket::OnClose, this, &CNNTP::m_objControlSocket_OnClose, Qt::DirectConnection);
-    connect(socket, &CSocket::OnError, this, &CNNTP::m_objControlSocket_OnError, Qt::DirectConnection);
+    connect(socket, &CSocket::OnConnectionRequest, this,
+            &CNNTP::m_objControlSocket_OnConnectionRequest, Qt::DirectConnection);
+    connect(socket, &CSocket::OnDataArrival, this, &CNNTP::m_objControlSocket_OnDataArrival,
+            Qt::DirectConnection);
+    connect(socket, &CSocket::OnClose, this, &CNNTP::m_objControlSocket_OnClose,
+            Qt::DirectConnection);
+    connect(socket, &CSocket::OnError, this, &CNNTP::m_objControlSocket_OnError,
+            Qt::DirectConnection);
 
     m_blnAwaitingReply = true;
     m_objTimeOut->SetTimeOutValue(m_lngTimeOutValue);
@@ -231,8 +249,8 @@ void CNNTP::m_objControlSocket_OnClose()
     }
 }
 
-void CNNTP::m_objControlSocket_OnError(qint16, QString &Description, qint32, const QString &, const QString &,
-                                       qint32, bool &)
+void CNNTP::m_objControlSocket_OnError(qint16, QString &Description, qint32, const QString &,
+                                       const QString &, qint32, bool &)
 {
     FailSession(Description);
 }
@@ -333,7 +351,7 @@ CNNTP::Scan CNNTP::ScanReply(int &code)
         qsizetype lineEnd = view.indexOf(QByteArrayView("\r\n"), lineStart) + 2;
         qsizetype from = lineStart;
         if (lineEnd - lineStart > 3 && data[lineStart] == '.')
-            ++from;   // ".." at a line start stands for "."
+            ++from; // ".." at a line start stands for "."
         reply += QLatin1String(data + from, lineEnd - from);
         lineStart = lineEnd;
     }
@@ -365,7 +383,8 @@ void CNNTP::HandleReply(int code)
         return;
     }
     if (!awaited)
-        return;   // nothing was asked: a second notification for an answered command would mislead the owner
+        return; // nothing was asked: a second notification for an answered command would mislead
+                // the owner
     if (code == 480 || code == 483 || code == 502) {
         // Login or encryption needed, or not permitted: the server's own
         // words tell the user more than "Unknown Group" would.
@@ -375,12 +394,23 @@ void CNNTP::HandleReply(int code)
     }
 
     switch (m_lngState) {
-    case StateGreeting: AsynchConnecting(code); break;
-    case StateLogin: AsynchLogin(code); break;
-    case StateList: AsynchDownloadGroups(code); break;
-    case StateHead: AsynchDownloadHeader(code); break;
-    case StateGroup: AsynchGroupSelecting(code); break;
-    default: break;
+    case StateGreeting:
+        AsynchConnecting(code);
+        break;
+    case StateLogin:
+        AsynchLogin(code);
+        break;
+    case StateList:
+        AsynchDownloadGroups(code);
+        break;
+    case StateHead:
+        AsynchDownloadHeader(code);
+        break;
+    case StateGroup:
+        AsynchGroupSelecting(code);
+        break;
+    default:
+        break;
     }
     // The owner usually sent the next command from inside the handler's
     // notification; only when nothing is outstanding does the clock stop.
@@ -417,11 +447,13 @@ int CNNTP::AsynchLogin(int ReplyCode)
     const bool accepted = ReplyCode == 250 || ReplyCode == 281;
     const QString user = m_strUserName;
     if (accepted) {
-        emit SessionProtocolMessage(QStringLiteral("User ") + user + QStringLiteral(" logged in"), 1);
+        emit SessionProtocolMessage(QStringLiteral("User ") + user + QStringLiteral(" logged in"),
+                                    1);
         emit OnConnected(0);
         return 1;
     }
-    emit SessionProtocolMessage(QStringLiteral("User ") + user + QStringLiteral(" not logged in"), 3);
+    emit SessionProtocolMessage(QStringLiteral("User ") + user + QStringLiteral(" not logged in"),
+                                3);
     emit OnConnected(1);
     Disconnect();
     return 0;
@@ -441,7 +473,8 @@ int CNNTP::AsynchGroupSelecting(int ReplyCode)
         qint64 count = -1;
         if (s2 >= 0)
             ReadArticleNumber(QStringView(r).mid(s1 + 1, s2 - s1 - 1), count);
-        if (s3 >= 0 && ReadArticleNumber(QStringView(r).mid(s2 + 1, s3 - s2 - 1), first) && first > 0) {
+        if (s3 >= 0 && ReadArticleNumber(QStringView(r).mid(s2 + 1, s3 - s2 - 1), first) &&
+            first > 0) {
             qsizetype s4 = r.indexOf(u' ', s3 + 1);
             if (s4 >= 0 && !ReadArticleNumber(QStringView(r).mid(s3 + 1, s4 - s3 - 1), last))
                 last = 0;
@@ -450,7 +483,8 @@ int CNNTP::AsynchGroupSelecting(int ReplyCode)
         // the low one, however the numbers are written.
         if (count == 0 || last < first)
             first = last = 0;
-        emit SessionProtocolMessage(QStringLiteral("Group ") + group + QStringLiteral(" selected"), 1);
+        emit SessionProtocolMessage(QStringLiteral("Group ") + group + QStringLiteral(" selected"),
+                                    1);
     } else {
         emit SessionProtocolMessage(QStringLiteral("Unknown Group ") + group, 3);
     }
@@ -474,7 +508,7 @@ int CNNTP::AsynchDownloadGroups(int ReplyCode)
         return 0;
     QStringList groups;
     const QString &r = m_strResponse;
-    qsizetype lineStart = r.indexOf(QLatin1String("\r\n")) + 2;   // past the status line
+    qsizetype lineStart = r.indexOf(QLatin1String("\r\n")) + 2; // past the status line
     while (lineStart > 1 && lineStart < r.size()) {
         const qsizetype lineEnd = r.indexOf(QLatin1String("\r\n"), lineStart);
         if (lineEnd < 0)
@@ -527,6 +561,6 @@ void CNNTP::DropSocket()
     m_objControlSocket = nullptr;
     disconnect(socket, nullptr, this, nullptr);
     socket->CloseSocket();
-    socket->CloseSocket();   // the second call releases a half-closed handle at once
+    socket->CloseSocket(); // the second call releases a half-closed handle at once
     socket->deleteLater();
 }

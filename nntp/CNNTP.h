@@ -16,12 +16,13 @@ class CNNTP : public QObject
 {
     Q_OBJECT
 
-public:
+  public:
     // Raises RaisedError when the timeout object cannot be made.
     explicit CNNTP(QObject *parent = nullptr);
     ~CNNTP() override;
 
-    void Connect(const QString &Server, quint16 Port, const QString &UserName, const QString &Password);
+    void Connect(const QString &Server, quint16 Port, const QString &UserName,
+                 const QString &Password);
     void SelectGroup(const QString &Group);
     void DownloadHeader(double HeaderID);
     void DownloadGroups();
@@ -37,9 +38,9 @@ public:
 
     // Largest reply taken in; a larger one fails the session.
     static constexpr qsizetype MaxReplySize = qsizetype(1) << 20;      // status line, header
-    static constexpr qsizetype MaxListReplySize = qsizetype(64) << 20;  // group list
+    static constexpr qsizetype MaxListReplySize = qsizetype(64) << 20; // group list
 
-signals:
+  signals:
     void OnConnected(qint32 Status);
     void OnGroupSelected(double BottomID, double TopID);
     void OnDownloadGroups(const QStringList &groups);
@@ -47,16 +48,17 @@ signals:
                           const QString &MessageID, double ArticleID);
     void SessionProtocolMessage(const QString &strMessage, qint32 MessageType);
 
-private slots:
+  private slots:
     void m_objControlSocket_OnConnect();
     void m_objControlSocket_OnConnectionRequest(qint32 requestID);
     void m_objControlSocket_OnDataArrival(qint32 bytesTotal);
     void m_objControlSocket_OnClose();
-    void m_objControlSocket_OnError(qint16 Number, QString &Description, qint32 Scode, const QString &Source,
-                                    const QString &HelpFile, qint32 HelpContext, bool &CancelDisplay);
+    void m_objControlSocket_OnError(qint16 Number, QString &Description, qint32 Scode,
+                                    const QString &Source, const QString &HelpFile,
+                                    qint32 HelpContext, bool &CancelDisplay);
     void m_objTimeOut_TimeOut();
 
-private:
+  private:
     enum class Scan { Incomplete, Complete, NoReply, TooLarge };
 
     void SendAsynch(const QString &strCommand, const QString &strArguments);

@@ -21,9 +21,10 @@
 #include <cstring>
 #include <vector>
 
-namespace {
+namespace
+{
 
-using Samples = std::vector<qint64>;   // nanoseconds
+using Samples = std::vector<qint64>; // nanoseconds
 
 struct Figures {
     double meanUs = 0;
@@ -101,33 +102,36 @@ Samples ThroughClient(quint16 port, qint64 low, int count)
     QElapsedTimer t;
     int done = 0;
     bool failed = false;
-    QObject::connect(&client, &CNNTP::SessionProtocolMessage, [&](const QString &text, qint32 kind) {
-        if (kind == 3) {
-            std::fprintf(stderr, "client: %s\n", qPrintable(text));
-            failed = true;
-            QCoreApplication::quit();
-        }
-    });
-    QObject::connect(&client, &CNNTP::OnConnected, [&](qint32) { client.SelectGroup(QStringLiteral("alt.bench")); });
+    QObject::connect(&client, &CNNTP::SessionProtocolMessage,
+                     [&](const QString &text, qint32 kind) {
+                         if (kind == 3) {
+                             std::fprintf(stderr, "client: %s\n", qPrintable(text));
+                             failed = true;
+                             QCoreApplication::quit();
+                         }
+                     });
+    QObject::connect(&client, &CNNTP::OnConnected,
+                     [&](qint32) { client.SelectGroup(QStringLiteral("alt.bench")); });
     QObject::connect(&client, &CNNTP::OnGroupSelected, [&](double, double) {
         t.start();
         client.DownloadHeader(double(low));
     });
-    QObject::connect(&client, &CNNTP::OnHeaderComplete,
-                     [&](const QString &, const QString &subject, const QString &, const QString &, double) {
-                         samples.push_back(t.nsecsElapsed());
-                         if (subject.isEmpty()) {
-                             std::fprintf(stderr, "empty header record\n");
-                             failed = true;
-                         }
-                         if (++done < count) {
-                             t.start();
-                             client.DownloadHeader(double(low + done));
-                         } else {
-                             client.Disconnect();
-                             QCoreApplication::quit();
-                         }
-                     });
+    QObject::connect(
+        &client, &CNNTP::OnHeaderComplete,
+        [&](const QString &, const QString &subject, const QString &, const QString &, double) {
+            samples.push_back(t.nsecsElapsed());
+            if (subject.isEmpty()) {
+                std::fprintf(stderr, "empty header record\n");
+                failed = true;
+            }
+            if (++done < count) {
+                t.start();
+                client.DownloadHeader(double(low + done));
+            } else {
+                client.Disconnect();
+                QCoreApplication::quit();
+            }
+        });
     client.Connect(QStringLiteral("127.0.0.1"), port, {}, {});
     QCoreApplication::exec();
     if (failed)
@@ -141,7 +145,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const int count = argc > 1 ? std::atoi(argv[1]) : 10000;
-    const qint64 low = 3000000000;   // numbers above 2^31, as on a busy server
+    const qint64 low = 3000000000; // numbers above 2^31, as on a busy server
 
     TestSupport::NntpTestServer server;
     server.AddGroup(TestSupport::NntpArticleGroup::Spread("alt.bench", low, low + count, 1104922800,
@@ -164,9 +168,10 @@ int main(int argc, char **argv)
         client.insert(client.end(), c.begin(), c.end());
     }
     const Figures ff = Summarise(floor), cf = Summarise(client);
-    std::printf("%-22s mean %8.1f us   p99 %8.1f us\n", "blocking socket loop", ff.meanUs, ff.p99Us);
+    std::printf("%-22s mean %8.1f us   p99 %8.1f us\n", "blocking socket loop", ff.meanUs,
+                ff.p99Us);
     std::printf("%-22s mean %8.1f us   p99 %8.1f us\n", "CNNTP", cf.meanUs, cf.p99Us);
-    std::printf("ratio (CNNTP / floor)  mean %6.2fx    p99 %6.2fx   (goal: within 1.3x)\n", cf.meanUs / ff.meanUs,
-                cf.p99Us / ff.p99Us);
+    std::printf("ratio (CNNTP / floor)  mean %6.2fx    p99 %6.2fx   (goal: within 1.3x)\n",
+                cf.meanUs / ff.meanUs, cf.p99Us / ff.p99Us);
     return 0;
 }

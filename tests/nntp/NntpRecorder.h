@@ -14,12 +14,13 @@ class NntpRecorder : public QObject
 {
     Q_OBJECT
 
-public:
+  public:
     explicit NntpRecorder(CNNTP *client)
     {
-        connect(client, &CNNTP::SessionProtocolMessage, this, [this](const QString &text, qint32 kind) {
-            Events << QStringLiteral("msg%1:%2").arg(kind).arg(text);
-        });
+        connect(client, &CNNTP::SessionProtocolMessage, this,
+                [this](const QString &text, qint32 kind) {
+                    Events << QStringLiteral("msg%1:%2").arg(kind).arg(text);
+                });
         connect(client, &CNNTP::OnConnected, this, [this](qint32 status) {
             Events << QStringLiteral("connected:%1").arg(status);
             if (OnConnected)
@@ -31,8 +32,8 @@ public:
                 OnGroupSelected(bottom, top);
         });
         connect(client, &CNNTP::OnHeaderComplete, this,
-                [this](const QString &from, const QString &subject, const QString &date, const QString &id,
-                       double article) {
+                [this](const QString &from, const QString &subject, const QString &date,
+                       const QString &id, double article) {
                     Events << QStringLiteral("head:%1|%2|%3|%4|%5")
                                   .arg(from, subject, date, id)
                                   .arg(article, 0, 'f', 0);

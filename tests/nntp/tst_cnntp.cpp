@@ -17,12 +17,14 @@
 using TestSupport::NntpArticleGroup;
 using TestSupport::NntpTestServer;
 
-namespace {
+namespace
+{
 
-constexpr qint64 FirstPosted = 1104922800;   // 2005-01-05 11:00:00 UTC
+constexpr qint64 FirstPosted = 1104922800; // 2005-01-05 11:00:00 UTC
 constexpr int Wait = 5000;
 
-QString Head(const QString &from, const QString &subject, const QString &date, const QString &id, qint64 n)
+QString Head(const QString &from, const QString &subject, const QString &date, const QString &id,
+             qint64 n)
 {
     return QStringLiteral("head:%1|%2|%3|%4|%5").arg(from, subject, date, id).arg(n);
 }
@@ -56,7 +58,7 @@ class tst_CNNTP : public QObject
 {
     Q_OBJECT
 
-private:
+  private:
     std::unique_ptr<NntpTestServer> server;
     std::unique_ptr<CNNTP> client;
     std::unique_ptr<NntpRecorder> rec;
@@ -74,11 +76,12 @@ private:
     }
     QList<QByteArray> Lines() const { return server->ReceivedLines(); }
 
-private slots:
+  private slots:
     void init()
     {
         server = std::make_unique<NntpTestServer>();
-        NntpArticleGroup g = NntpArticleGroup::Spread("alt.test", 1000, 2000, FirstPosted, FirstPosted + 1000 * 3600);
+        NntpArticleGroup g = NntpArticleGroup::Spread("alt.test", 1000, 2000, FirstPosted,
+                                                      FirstPosted + 1000 * 3600);
         g.missing = {1500};
         server->AddGroup(g);
         QVERIFY(server->Start());
@@ -100,11 +103,14 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<QStringList>("events");
         QTest::addColumn<QList<QByteArray>>("lines");
-        QTest::newRow("200") << 200 << QStringList{"msg1:Connected", "connected:0"} << QList<QByteArray>{};
-        QTest::newRow("201 read only") << 201 << QStringList{"msg1:Connected", "connected:0"} << QList<QByteArray>{};
+        QTest::newRow("200") << 200 << QStringList{"msg1:Connected", "connected:0"}
+                             << QList<QByteArray>{};
+        QTest::newRow("201 read only")
+            << 201 << QStringList{"msg1:Connected", "connected:0"} << QList<QByteArray>{};
         const QString bye = QStringLiteral("msg1:Closing connection. Goodbye!");
-        QTest::newRow("400 refused") << 400 << QStringList{"msg3:Connexion error", "connected:1", bye}
-                                     << QList<QByteArray>{"QUIT \r\n"};
+        QTest::newRow("400 refused")
+            << 400 << QStringList{"msg3:Connexion error", "connected:1", bye}
+            << QList<QByteArray>{"QUIT \r\n"};
         QTest::newRow("502 not permitted")
             << 502 << QStringList{"msg3:502 Go away", "msg3:Connexion error", "connected:1", bye}
             << QList<QByteArray>{"QUIT \r\n"};
@@ -145,20 +151,22 @@ private slots:
         QTest::addColumn<QStringList>("events");
         QTest::addColumn<QList<QByteArray>>("lines");
         const QByteArray user = "AUTHINFO user joe\r\n", pass = "AUTHINFO pass s3cr3t!\r\n";
-        QTest::newRow("381 then 281") << 381 << "s3cr3t!" << 481
-                                      << QStringList{"msg1:User joe logged in", "connected:0"}
-                                      << QList<QByteArray>{user, pass};
-        QTest::newRow("250 at once") << 250 << "s3cr3t!" << 481
-                                     << QStringList{"msg1:User joe logged in", "connected:0"}
-                                     << QList<QByteArray>{user};
+        QTest::newRow("381 then 281")
+            << 381 << "s3cr3t!" << 481 << QStringList{"msg1:User joe logged in", "connected:0"}
+            << QList<QByteArray>{user, pass};
+        QTest::newRow("250 at once")
+            << 250 << "s3cr3t!" << 481 << QStringList{"msg1:User joe logged in", "connected:0"}
+            << QList<QByteArray>{user};
         const QString bye = QStringLiteral("msg1:Closing connection. Goodbye!");
-        QTest::newRow("482 to the password") << 381 << "wrong" << 482
-                                             << QStringList{"msg3:User joe not logged in", "connected:1", bye}
-                                             << QList<QByteArray>{user, "AUTHINFO pass wrong\r\n", "QUIT \r\n"};
-        QTest::newRow("502 to the user") << 502 << "s3cr3t!" << 481
-                                         << QStringList{"msg3:502 Authentication refused",
-                                                        "msg3:User joe not logged in", "connected:1", bye}
-                                         << QList<QByteArray>{user, "QUIT \r\n"};
+        QTest::newRow("482 to the password")
+            << 381 << "wrong" << 482
+            << QStringList{"msg3:User joe not logged in", "connected:1", bye}
+            << QList<QByteArray>{user, "AUTHINFO pass wrong\r\n", "QUIT \r\n"};
+        QTest::newRow("502 to the user")
+            << 502 << "s3cr3t!" << 481
+            << QStringList{"msg3:502 Authentication refused", "msg3:User joe not logged in",
+                           "connected:1", bye}
+            << QList<QByteArray>{user, "QUIT \r\n"};
     }
     void login()
     {
@@ -194,26 +202,34 @@ private slots:
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QStringList>("events");
         const QString sel = QStringLiteral("msg1:Group alt.test selected");
-        QTest::newRow("211") << QByteArray("211 1234 5000 6233 alt.test\r\n") << QStringList{sel, "group:5000-6233"};
-        QTest::newRow("all zero") << QByteArray("211 0 0 0 alt.test\r\n") << QStringList{sel, "group:0-0"};
+        QTest::newRow("211") << QByteArray("211 1234 5000 6233 alt.test\r\n")
+                             << QStringList{sel, "group:5000-6233"};
+        QTest::newRow("all zero") << QByteArray("211 0 0 0 alt.test\r\n")
+                                  << QStringList{sel, "group:0-0"};
         QTest::newRow("count 0, last below first")
             << QByteArray("211 0 6234 6233 alt.test\r\n") << QStringList{sel, "group:0-0"};
-        QTest::newRow("last below first") << QByteArray("211 3 6234 6233 alt.test\r\n") << QStringList{sel, "group:0-0"};
-        QTest::newRow("count 0 with marks") << QByteArray("211 0 5000 6233 alt.test\r\n") << QStringList{sel, "group:0-0"};
+        QTest::newRow("last below first")
+            << QByteArray("211 3 6234 6233 alt.test\r\n") << QStringList{sel, "group:0-0"};
+        QTest::newRow("count 0 with marks")
+            << QByteArray("211 0 5000 6233 alt.test\r\n") << QStringList{sel, "group:0-0"};
         QTest::newRow("above 2^32") << QByteArray("211 900 4294967000 4294967899 alt.test\r\n")
                                     << QStringList{sel, "group:4294967000-4294967899"};
-        QTest::newRow("16 digits") << QByteArray("211 2 9007199254740990 9007199254740991 alt.test\r\n")
-                                   << QStringList{sel, "group:9007199254740990-9007199254740991"};
-        QTest::newRow("17 digits") << QByteArray("211 2 10000000000000000 10000000000000001 alt.test\r\n")
-                                   << QStringList{sel, "group:0-0"};
+        QTest::newRow("16 digits")
+            << QByteArray("211 2 9007199254740990 9007199254740991 alt.test\r\n")
+            << QStringList{sel, "group:9007199254740990-9007199254740991"};
+        QTest::newRow("17 digits")
+            << QByteArray("211 2 10000000000000000 10000000000000001 alt.test\r\n")
+            << QStringList{sel, "group:0-0"};
         QTest::newRow("411") << QByteArray("411 No such group\r\n")
                              << QStringList{"msg3:Unknown Group alt.test", "group:0-0"};
         QTest::newRow("480 login needed")
             << QByteArray("480 Authentication required\r\n")
-            << QStringList{"msg3:480 Authentication required", "msg3:Unknown Group alt.test", "group:0-0"};
+            << QStringList{"msg3:480 Authentication required", "msg3:Unknown Group alt.test",
+                           "group:0-0"};
         QTest::newRow("483 encryption needed")
             << QByteArray("483 Encryption required\r\n")
-            << QStringList{"msg3:483 Encryption required", "msg3:Unknown Group alt.test", "group:0-0"};
+            << QStringList{"msg3:483 Encryption required", "msg3:Unknown Group alt.test",
+                           "group:0-0"};
     }
     void group()
     {
@@ -236,7 +252,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(rec->Of("group:").size(), 1, Wait);
         client->DownloadHeader(1001);
         QTRY_COMPARE_WITH_TIMEOUT(rec->Of("head:"), QStringList{ExpectedHead(1001)}, Wait);
-        client->DownloadHeader(1500);   // missing: 423
+        client->DownloadHeader(1500); // missing: 423
         QTRY_COMPARE_WITH_TIMEOUT(rec->Of("head:").size(), 2, Wait);
         QCOMPARE(rec->Of("head:").last(), Head({}, {}, {}, {}, 1500));
         QCOMPARE(rec->Failures(), QStringList());
@@ -245,7 +261,9 @@ private slots:
 
     void headNumbersInPlainDigits()
     {
-        server->SetReplyHook([](const QByteArray &) { return std::optional<QByteArray>("423 No such article\r\n"); });
+        server->SetReplyHook([](const QByteArray &) {
+            return std::optional<QByteArray>("423 No such article\r\n");
+        });
         OpenReady();
         int done = 0;
         for (double n : {4294967296.0, 9007199254740991.0, 1e15}) {
@@ -319,7 +337,9 @@ private slots:
 
     void list()
     {
-        server->SetCommandReply("LIST", "215 list follows\r\nalt.a 10 1 y\r\nalt.b 20 1 y\r\n..x.dotted 3 1 y\r\n.\r\n");
+        server->SetCommandReply(
+            "LIST",
+            "215 list follows\r\nalt.a 10 1 y\r\nalt.b 20 1 y\r\n..x.dotted 3 1 y\r\n.\r\n");
         OpenReady();
         client->DownloadGroups();
         QTRY_COMPARE_WITH_TIMEOUT(rec->Events, QStringList{"groups:100"}, Wait);
@@ -338,7 +358,8 @@ private slots:
     void listOfManyGroups()
     {
         for (int i = 0; i < 250; ++i)
-            server->AddGroup(NntpArticleGroup::Spread("alt.many." + QByteArray::number(i), 1, 2, 0, 0));
+            server->AddGroup(
+                NntpArticleGroup::Spread("alt.many." + QByteArray::number(i), 1, 2, 0, 0));
         server->SetSplit(1000, 0);
         OpenReady();
         client->DownloadGroups();
@@ -352,7 +373,8 @@ private slots:
     {
         OpenReady();
         client->Disconnect();
-        QTRY_COMPARE_WITH_TIMEOUT(rec->Events, QStringList{"msg1:Closing connection. Goodbye!"}, Wait);
+        QTRY_COMPARE_WITH_TIMEOUT(rec->Events, QStringList{"msg1:Closing connection. Goodbye!"},
+                                  Wait);
         QCOMPARE(Lines(), QList<QByteArray>{"QUIT \r\n"});
         QCOMPARE(client->State(), 5);
         QTRY_COMPARE_WITH_TIMEOUT(server->OpenConnections(), 0, Wait);
@@ -390,18 +412,28 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("beforeReady");
-        QTest::newRow("refused port") << "refused" << "Connection refused." << true;
-        QTest::newRow("unknown host") << "unknown" << "Host not found." << true;
-        QTest::newRow("closed before greeting") << "close0" << "Connection closed by the server." << true;
-        QTest::newRow("closed mid-greeting") << "close0partial" << "Connection closed by the server." << true;
-        QTest::newRow("closed mid-reply") << "closeHead" << "Connection closed by the server." << false;
-        QTest::newRow("silent greeting") << "silent0" << "Connection timed out." << true;
-        QTest::newRow("silent to HEAD") << "silentHead" << "Connection timed out." << false;
-        QTest::newRow("garbage to login") << "garbageLogin" << "Connection timed out." << true;
-        QTest::newRow("header too large") << "huge" << "The server's reply is too large; connection closed."
-                                          << false;
-        QTest::newRow("status line too large") << "hugeLine"
-                                               << "The server's reply is too large; connection closed." << false;
+        QTest::newRow("refused port") << "refused"
+                                      << "Connection refused." << true;
+        QTest::newRow("unknown host") << "unknown"
+                                      << "Host not found." << true;
+        QTest::newRow("closed before greeting") << "close0"
+                                                << "Connection closed by the server." << true;
+        QTest::newRow("closed mid-greeting") << "close0partial"
+                                             << "Connection closed by the server." << true;
+        QTest::newRow("closed mid-reply") << "closeHead"
+                                          << "Connection closed by the server." << false;
+        QTest::newRow("silent greeting") << "silent0"
+                                         << "Connection timed out." << true;
+        QTest::newRow("silent to HEAD") << "silentHead"
+                                        << "Connection timed out." << false;
+        QTest::newRow("garbage to login") << "garbageLogin"
+                                          << "Connection timed out." << true;
+        QTest::newRow("header too large")
+            << "huge"
+            << "The server's reply is too large; connection closed." << false;
+        QTest::newRow("status line too large")
+            << "hugeLine"
+            << "The server's reply is too large; connection closed." << false;
     }
     void failures()
     {
@@ -417,8 +449,12 @@ private slots:
         if (fault == "unknown") {
             host = QStringLiteral("no-such-host.invalid");
             modSocketSupport::SetLookupStarter([](qint32 handle, const QByteArray &) {
-                QMetaObject::invokeMethod(qApp, [handle] { modSocketSupport::CompleteLookup(handle, {11001, {}, 0}); },
-                                          Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    QCoreApplication::instance(),
+                    [handle] {
+                        modSocketSupport::CompleteLookup(handle, {11001, {}, 0});
+                    },
+                    Qt::QueuedConnection);
             });
         }
         if (fault == "close0")
@@ -436,8 +472,9 @@ private slots:
             user = QStringLiteral("joe");
         }
         if (fault == "huge" || fault == "hugeLine") {
-            const QByteArray big = fault == "huge" ? "221 7 <a@b>\r\n" + QByteArray(CNNTP::MaxReplySize, 'X')
-                                                   : QByteArray(CNNTP::MaxReplySize + 10, '2');
+            const QByteArray big = fault == "huge"
+                                       ? "221 7 <a@b>\r\n" + QByteArray(CNNTP::MaxReplySize, 'X')
+                                       : QByteArray(CNNTP::MaxReplySize + 10, '2');
             server->SetReplyHook([big](const QByteArray &line) -> std::optional<QByteArray> {
                 if (line.startsWith("HEAD"))
                     return big;
@@ -475,7 +512,7 @@ private slots:
     void commandAfterServerLeftWhileIdle()
     {
         OpenReady();
-        server->Stop();   // closes the connection while nothing is asked
+        server->Stop(); // closes the connection while nothing is asked
         QTest::qWait(100);
         QCOMPARE(rec->Failures(), QStringList());
         client->SelectGroup(QStringLiteral("alt.test"));

@@ -11,7 +11,8 @@
 
 #include <unistd.h>
 
-namespace {
+namespace
+{
 constexpr int Wait = 10000;
 }
 
@@ -19,7 +20,7 @@ class tst_NntpInn : public QObject
 {
     Q_OBJECT
 
-private:
+  private:
     QMap<QString, QString> inn;
     std::unique_ptr<CNNTP> client;
     std::unique_ptr<NntpRecorder> rec;
@@ -30,9 +31,11 @@ private:
     // The record INN should give for article n, as the feed wrote it.
     QString ExpectedHead(qint64 n) const
     {
-        const qint64 posted = inn.value("FIRST_DATE").toLongLong() + (n - 1) * inn.value("STEP").toLongLong();
+        const qint64 posted =
+            inn.value("FIRST_DATE").toLongLong() + (n - 1) * inn.value("STEP").toLongLong();
         const QString num = QString::number(n);
-        return QStringLiteral("head:Poster %1|Pointwind test article %1|%2|%1.pointwind@test.invalid|%1")
+        return QStringLiteral(
+                   "head:Poster %1|Pointwind test article %1|%2|%1.pointwind@test.invalid|%1")
             .arg(num, modMain::FormatDateText(posted));
     }
 
@@ -42,16 +45,18 @@ private:
         QTRY_COMPARE_WITH_TIMEOUT(rec->Of("connected:").size(), 1, Wait);
     }
 
-private slots:
+  private slots:
     void initTestCase()
     {
         if (::geteuid() != 0)
-            QSKIP("The INN test needs root: run tests/support/inn_setup.sh as root, then this test as root.");
-        const QString path = qEnvironmentVariable("POINTWIND_INN_MANIFEST", "/var/lib/pointwind-inn/inn.env");
+            QSKIP("The INN test needs root: run tests/support/inn_setup.sh as root, then this test "
+                  "as root.");
+        const QString path =
+            qEnvironmentVariable("POINTWIND_INN_MANIFEST", "/var/lib/pointwind-inn/inn.env");
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly)) {
-            const QByteArray why = "INN is not set up (no " + path.toLocal8Bit()
-                                   + "): run `bash tests/support/inn_setup.sh` as root first.";
+            const QByteArray why = "INN is not set up (no " + path.toLocal8Bit() +
+                                   "): run `bash tests/support/inn_setup.sh` as root first.";
             // On CI the setup is part of the run; a skip there would hide it.
             if (!qEnvironmentVariableIsEmpty("CI"))
                 QFAIL(why.constData());
@@ -60,7 +65,8 @@ private slots:
         for (const QByteArray &line : file.readAll().split('\n')) {
             const qsizetype eq = line.indexOf('=');
             if (eq > 0)
-                inn.insert(QString::fromLatin1(line.left(eq)), QString::fromLatin1(line.mid(eq + 1)));
+                inn.insert(QString::fromLatin1(line.left(eq)),
+                           QString::fromLatin1(line.mid(eq + 1)));
         }
         QVERIFY(Port("READER_PORT") > 1024);
         QVERIFY(Port("AUTH_PORT") > 1024);
@@ -80,7 +86,8 @@ private slots:
     void readerSession()
     {
         Connect("READER_PORT");
-        QCOMPARE(rec->Events, (QStringList{"msg1:Connecting to 127.0.0.1...", "msg1:Connected", "connected:0"}));
+        QCOMPARE(rec->Events,
+                 (QStringList{"msg1:Connecting to 127.0.0.1...", "msg1:Connected", "connected:0"}));
 
         client->SelectGroup(Group());
         QTRY_COMPARE_WITH_TIMEOUT(rec->Of("group:").size(), 1, Wait);
@@ -95,7 +102,8 @@ private slots:
             client->DownloadHeader(double(n));
             ++heads;
             QTRY_COMPARE_WITH_TIMEOUT(rec->Of("head:").size(), heads, Wait);
-            const QString want = n >= 2 && n <= last ? ExpectedHead(n) : QStringLiteral("head:||||%1").arg(n);
+            const QString want =
+                n >= 2 && n <= last ? ExpectedHead(n) : QStringLiteral("head:||||%1").arg(n);
             QCOMPARE(rec->Of("head:").last(), want);
         }
 
@@ -114,7 +122,8 @@ private slots:
         QCOMPARE(rec->Of("connected:"), QStringList{"connected:0"});
         QVERIFY(rec->Events.contains("msg1:User " + inn.value("USER") + " logged in"));
         client->SelectGroup(Group());
-        QTRY_COMPARE_WITH_TIMEOUT(rec->Of("group:"), QStringList{"group:1-" + inn.value("COUNT")}, Wait);
+        QTRY_COMPARE_WITH_TIMEOUT(rec->Of("group:"), QStringList{"group:1-" + inn.value("COUNT")},
+                                  Wait);
         client->DownloadHeader(3);
         QTRY_COMPARE_WITH_TIMEOUT(rec->Of("head:"), QStringList{ExpectedHead(3)}, Wait);
         client->Disconnect();

@@ -16,9 +16,11 @@
 #include <thread>
 #include <vector>
 
-namespace TestSupport {
+namespace TestSupport
+{
 
-namespace {
+namespace
+{
 
 // Days since 1970-01-01 to a proleptic Gregorian date (H. Hinnant's method).
 void CivilFromDays(qint64 z, qint64 &year, int &month, int &day)
@@ -75,7 +77,8 @@ NntpArticleGroup NntpArticleGroup::Spread(const QByteArray &name, qint64 low, qi
         if (high <= low)
             return firstPosted;
         // long double keeps the step exact enough for spans of 2^40 articles.
-        const long double step = (long double)(lastPosted - firstPosted) / (long double)(high - low);
+        const long double step =
+            (long double)(lastPosted - firstPosted) / (long double)(high - low);
         return firstPosted + qint64(step * (long double)(n - low));
     };
     return g;
@@ -143,10 +146,10 @@ bool NntpTestServer::Start(quint16 port)
     addr.sin_port = htons(port);
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof addr;
-    if (::bind(d->listenFd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0
-        || ::listen(d->listenFd, 16) != 0
-        || ::getsockname(d->listenFd, reinterpret_cast<sockaddr *>(&addr), &len) != 0
-        || ::pipe2(d->wake, O_CLOEXEC) != 0) {
+    if (::bind(d->listenFd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+        ::listen(d->listenFd, 16) != 0 ||
+        ::getsockname(d->listenFd, reinterpret_cast<sockaddr *>(&addr), &len) != 0 ||
+        ::pipe2(d->wake, O_CLOEXEC) != 0) {
         ::close(d->listenFd);
         d->listenFd = -1;
         return false;
@@ -407,8 +410,8 @@ QByteArray NntpTestServer::Impl::Answer(Client &c, const QByteArray &rawLine, bo
         const NntpArticleGroup &g = it->second;
         c.group = g.name;
         const qint64 count = g.count >= 0 ? g.count : (g.high >= g.low ? g.high - g.low + 1 : 0);
-        return "211 " + QByteArray::number(count) + " " + QByteArray::number(g.low) + " "
-               + QByteArray::number(g.high) + " " + g.name + "\r\n";
+        return "211 " + QByteArray::number(count) + " " + QByteArray::number(g.low) + " " +
+               QByteArray::number(g.high) + " " + g.name + "\r\n";
     }
     if (keyword == "HEAD") {
         if (arg.startsWith('<'))
@@ -428,7 +431,8 @@ QByteArray NntpTestServer::Impl::Answer(Client &c, const QByteArray &rawLine, bo
     if (keyword == "LIST" && (sub.isEmpty() || sub == "ACTIVE")) {
         QList<QByteArray> lines;
         for (const auto &[name, g] : groups)
-            lines << name + " " + QByteArray::number(g.high) + " " + QByteArray::number(g.low) + " y";
+            lines << name + " " + QByteArray::number(g.high) + " " + QByteArray::number(g.low) +
+                         " y";
         return "215 list of newsgroups follows\r\n" + Stuffed(lines);
     }
     return "500 Unknown command\r\n";
@@ -437,7 +441,7 @@ QByteArray NntpTestServer::Impl::Answer(Client &c, const QByteArray &rawLine, bo
 bool NntpTestServer::Impl::Wait(int milliseconds)
 {
     pollfd p{wake[0], POLLIN, 0};
-    return ::poll(&p, 1, milliseconds) == 0;   // false: stop requested
+    return ::poll(&p, 1, milliseconds) == 0; // false: stop requested
 }
 
 bool NntpTestServer::Impl::SendAll(int fd, const char *data, qsizetype size)
@@ -541,12 +545,13 @@ void NntpTestServer::Impl::Run()
                     std::lock_guard lock(mutex);
                     ++connections;
                     ++open;
-                    greeting = QByteArray::number(greetingCode) + " "
-                               + (greetingText.isEmpty()
-                                      ? QByteArray(greetingCode == 201 ? "Pointwind test server ready (no posting)"
-                                                                       : "Pointwind test server ready (posting ok)")
-                                      : greetingText)
-                               + "\r\n";
+                    greeting = QByteArray::number(greetingCode) + " " +
+                               (greetingText.isEmpty()
+                                    ? QByteArray(greetingCode == 201
+                                                     ? "Pointwind test server ready (no posting)"
+                                                     : "Pointwind test server ready (posting ok)")
+                                    : greetingText) +
+                               "\r\n";
                 }
                 clients.push_back(Client{fd, {}, 0, {}, {}, false, false});
                 Respond(clients.back(), 0, greeting, false);

@@ -19,14 +19,15 @@
 #include <optional>
 #include <set>
 
-namespace TestSupport {
+namespace TestSupport
+{
 
 struct NntpArticleGroup {
     QByteArray name;
     qint64 low = 0;
     qint64 high = 0;
-    qint64 count = -1;            // -1: high - low + 1 (0 when high < low)
-    std::set<qint64> missing;     // numbers inside low..high answered with 423
+    qint64 count = -1;        // -1: high - low + 1 (0 when high < low)
+    std::set<qint64> missing; // numbers inside low..high answered with 423
     // Posting time of article n in seconds since 1970 UTC.
     std::function<qint64(qint64 number)> postedAt;
 
@@ -38,7 +39,7 @@ struct NntpArticleGroup {
 
 class NntpTestServer
 {
-public:
+  public:
     NntpTestServer();
     ~NntpTestServer();
     NntpTestServer(const NntpTestServer &) = delete;
@@ -93,7 +94,7 @@ public:
     // Every line received on any connection, with its line end, in order.
     QList<QByteArray> ReceivedLines() const;
     void ClearReceivedLines();
-    int ConnectionCount() const;   // accepted so far
+    int ConnectionCount() const; // accepted so far
     int OpenConnections() const;
 
     // The reply the server would give to a HEAD of this article (what the
@@ -102,7 +103,7 @@ public:
     // "Wed, 05 Jan 2005 12:34:56 +0000" of seconds since 1970 UTC.
     static QByteArray RfcDate(qint64 utcSeconds);
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> d;
 };

@@ -20,14 +20,22 @@ int main(int argc, char **argv)
     int delay = 0;
     for (int i = 1; i + 1 < argc; i += 2) {
         const char *k = argv[i], *v = argv[i + 1];
-        if (!std::strcmp(k, "--port")) port = quint16(std::atoi(v));
-        else if (!std::strcmp(k, "--group")) group = v;
-        else if (!std::strcmp(k, "--low")) low = std::atoll(v);
-        else if (!std::strcmp(k, "--high")) high = std::atoll(v);
-        else if (!std::strcmp(k, "--days")) days = std::atof(v);
-        else if (!std::strcmp(k, "--user")) user = v;
-        else if (!std::strcmp(k, "--password")) password = v;
-        else if (!std::strcmp(k, "--delay")) delay = std::atoi(v);
+        if (!std::strcmp(k, "--port"))
+            port = quint16(std::atoi(v));
+        else if (!std::strcmp(k, "--group"))
+            group = v;
+        else if (!std::strcmp(k, "--low"))
+            low = std::atoll(v);
+        else if (!std::strcmp(k, "--high"))
+            high = std::atoll(v);
+        else if (!std::strcmp(k, "--days"))
+            days = std::atof(v);
+        else if (!std::strcmp(k, "--user"))
+            user = v;
+        else if (!std::strcmp(k, "--password"))
+            password = v;
+        else if (!std::strcmp(k, "--delay"))
+            delay = std::atoi(v);
         else {
             std::fprintf(stderr, "unknown option %s\n", k);
             return 2;
@@ -37,11 +45,12 @@ int main(int argc, char **argv)
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);   // before the server thread starts
+    pthread_sigmask(SIG_BLOCK, &set, nullptr); // before the server thread starts
 
     const qint64 now = std::time(nullptr);
     TestSupport::NntpTestServer server;
-    server.AddGroup(TestSupport::NntpArticleGroup::Spread(group, low, high, now - qint64(days * 86400), now));
+    server.AddGroup(
+        TestSupport::NntpArticleGroup::Spread(group, low, high, now - qint64(days * 86400), now));
     if (!user.isEmpty())
         server.SetLogin(user, password, true);
     server.SetReplyDelay(delay);
@@ -49,8 +58,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "cannot listen on 127.0.0.1:%u\n", unsigned(port));
         return 1;
     }
-    std::printf("Serving %s (%lld-%lld, %g days) on 127.0.0.1:%u\n", group.constData(), low, high, days,
-                unsigned(server.Port()));
+    std::printf("Serving %s (%lld-%lld, %g days) on 127.0.0.1:%u\n", group.constData(), low, high,
+                days, unsigned(server.Port()));
     std::fflush(stdout);
     int sig = 0;
     sigwait(&set, &sig);

@@ -15,11 +15,12 @@
 using TestSupport::NntpArticleGroup;
 using TestSupport::NntpTestServer;
 
-namespace {
+namespace
+{
 
 class Wire
 {
-public:
+  public:
     explicit Wire(quint16 port)
     {
         m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -37,7 +38,10 @@ public:
         timeval tv{ms / 1000, (ms % 1000) * 1000};
         ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     }
-    void Send(const QByteArray &line) { QVERIFY(::send(m_fd, line.constData(), line.size(), MSG_NOSIGNAL) == line.size()); }
+    void Send(const QByteArray &line)
+    {
+        QVERIFY(::send(m_fd, line.constData(), line.size(), MSG_NOSIGNAL) == line.size());
+    }
     // Reads until the text ends with the given end, the peer closes, or 5 s pass.
     QByteArray ReadUntil(const QByteArray &end, int *reads = nullptr)
     {
@@ -59,7 +63,7 @@ public:
         return ::recv(m_fd, &c, 1, 0) == 0;
     }
 
-private:
+  private:
     int m_fd = -1;
     bool m_ok = false;
 };
@@ -70,11 +74,12 @@ class tst_NntpTestServer : public QObject
 {
     Q_OBJECT
 
-private slots:
+  private slots:
     void init()
     {
         m_server = std::make_unique<NntpTestServer>();
-        NntpArticleGroup g = NntpArticleGroup::Spread("alt.test", 1000, 2000, 1104922800, 1104922800 + 1000 * 3600);
+        NntpArticleGroup g =
+            NntpArticleGroup::Spread("alt.test", 1000, 2000, 1104922800, 1104922800 + 1000 * 3600);
         g.missing = {1500};
         m_server->AddGroup(g);
         QVERIFY(m_server->Start());
@@ -86,7 +91,8 @@ private slots:
     {
         Wire w(m_server->Port());
         QVERIFY(w.ok());
-        QCOMPARE(w.ReadUntil("\r\n"), QByteArray("200 Pointwind test server ready (posting ok)\r\n"));
+        QCOMPARE(w.ReadUntil("\r\n"),
+                 QByteArray("200 Pointwind test server ready (posting ok)\r\n"));
         w.Send("GROUP alt.test\r\n");
         QCOMPARE(w.ReadUntil("\r\n"), QByteArray("211 1001 1000 2000 alt.test\r\n"));
         w.Send("HEAD 1001\r\n");
@@ -100,12 +106,13 @@ private slots:
         w.Send("HEAD 2001\r\n");
         QVERIFY(w.ReadUntil("\r\n").startsWith("423 "));
         w.Send("LIST \r\n");
-        QCOMPARE(w.ReadUntil("\r\n.\r\n"), QByteArray("215 list of newsgroups follows\r\nalt.test 2000 1000 y\r\n.\r\n"));
+        QCOMPARE(w.ReadUntil("\r\n.\r\n"),
+                 QByteArray("215 list of newsgroups follows\r\nalt.test 2000 1000 y\r\n.\r\n"));
         w.Send("QUIT \r\n");
         QCOMPARE(w.ReadUntil("\r\n"), QByteArray("205 Bye!\r\n"));
         QVERIFY(w.PeerClosed());
         const QList<QByteArray> want = {"GROUP alt.test\r\n", "HEAD 1001\r\n", "HEAD 1500\r\n",
-                                        "HEAD 2001\r\n", "LIST \r\n", "QUIT \r\n"};
+                                        "HEAD 2001\r\n",      "LIST \r\n",     "QUIT \r\n"};
         QCOMPARE(m_server->ReceivedLines(), want);
         QCOMPARE(m_server->ConnectionCount(), 1);
         QTRY_COMPARE(m_server->OpenConnections(), 0);
@@ -206,7 +213,7 @@ private slots:
         QCOMPARE(NntpTestServer::RfcDate(-1), QByteArray("Wed, 31 Dec 1969 23:59:59 +0000"));
     }
 
-private:
+  private:
     std::unique_ptr<NntpTestServer> m_server;
 };
 
