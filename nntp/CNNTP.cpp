@@ -193,17 +193,19 @@ void CNNTP::SendAsynch(const QString &strCommand, const QString &strArguments)
     if (!strCommand.isEmpty())
         line += QLatin1Char(' ') + strArguments;
     line += QLatin1String("\r\n");
+    // The clock runs first: a failure reported from inside SendData stops it.
     m_blnAwaitingReply = true;
-    m_objControlSocket->SendData(line.toLatin1());
     m_objTimeOut->SetTimeOutValue(m_lngTimeOutValue);
     m_objTimeOut->StartTimer();
+    m_objControlSocket->SendData(line.toLatin1());
 }
 
 // ---- socket notifications ----------------------------------------------------
 
 void CNNTP::m_objControlSocket_OnConnect()
 {
-    m_objTimeOut->Reset();
+    if (m_blnAwaitingReply)
+        m_objTimeOut->Reset();
 }
 
 void CNNTP::m_objControlSocket_OnConnectionRequest(qint32 requestID)

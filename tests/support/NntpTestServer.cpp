@@ -1,5 +1,7 @@
 #include "support/NntpTestServer.h"
 
+#include "common/modMain.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -21,25 +23,6 @@ namespace TestSupport
 
 namespace
 {
-
-// Days since 1970-01-01 to a proleptic Gregorian date (H. Hinnant's method).
-void CivilFromDays(qint64 z, qint64 &year, int &month, int &day)
-{
-    z += 719468;
-    const qint64 era = (z >= 0 ? z : z - 146096) / 146097;
-    const qint64 doe = z - era * 146097;
-    const qint64 yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const qint64 doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const qint64 mp = (5 * doy + 2) / 153;
-    day = int(doy - (153 * mp + 2) / 5 + 1);
-    month = int(mp < 10 ? mp + 3 : mp - 9);
-    year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-}
-
-qint64 FloorDiv(qint64 a, qint64 b)
-{
-    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0);
-}
 
 QByteArray Stuffed(const QList<QByteArray> &lines)
 {
@@ -314,21 +297,13 @@ QByteArray NntpTestServer::RfcDate(qint64 utcSeconds)
     static const char *const days[] = {"Thu", "Fri", "Sat", "Sun", "Mon", "Tue", "Wed"};
     static const char *const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    const qint64 dayNumber = FloorDiv(utcSeconds, 86400);
-    const qint64 secs = utcSeconds - dayNumber * 86400;
-    qint64 year;
-    int month, day;
-    CivilFromDays(dayNumber, year, month, day);
-    const int weekday = int(((dayNumber % 7) + 7) % 7);
-    return QStringLiteral("%1, %2 %3 %4 %5:%6:%7 +0000")
-        .arg(QLatin1String(days[weekday]))
-        .arg(day, 2, 10, QLatin1Char('0'))
-        .arg(QLatin1String(months[month - 1]))
-        .arg(year, 4, 10, QLatin1Char('0'))
-        .arg(secs / 3600, 2, 10, QLatin1Char('0'))
-        .arg(secs / 60 % 60, 2, 10, QLatin1Char('0'))
-        .arg(secs % 60, 2, 10, QLatin1Char('0'))
-        .toLatin1();
+    // "dd/mm/yyyy hh:mm:ss" taken apart; 1970-01-01 was a Thursday.
+    const QByteArray t = modMain::FormatDateText(utcSeconds).toLatin1();
+    if (t.isEmpty())
+        return {};
+    const qint64 day = utcSeconds / 86400 - (utcSeconds % 86400 < 0 ? 1 : 0);
+    return QByteArray(days[((day % 7) + 7) % 7]) + ", " + t.left(2) + " " +
+           months[t.mid(3, 2).toInt() - 1] + " " + t.mid(6, 4) + " " + t.mid(11, 8) + " +0000";
 }
 
 // --- Serving ----------------------------------------------------------------

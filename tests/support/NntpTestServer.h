@@ -100,7 +100,8 @@ class NntpTestServer
     // The reply the server would give to a HEAD of this article (what the
     // client should then report), for tests that compare.
     QByteArray HeadReply(const QByteArray &group, qint64 number) const;
-    // "Wed, 05 Jan 2005 12:34:56 +0000" of seconds since 1970 UTC.
+    // "Wed, 05 Jan 2005 12:34:56 +0000" of seconds since 1970 UTC (years
+    // 1000 to 9999).
     static QByteArray RfcDate(qint64 utcSeconds);
 
   private:
