@@ -1,0 +1,386 @@
+#include "net/modSocketSupport.h"
+
+#include "common/Error.h"
+#include "net/CSocket.h"
+#include "net/RawSocket.h"
+#include "net/SocketErrorText.h"
+
+#include <QCoreApplication>
+#include <QObject>
+#include <QRunnable>
+#include <QSocketNotifier>
+#include <QThreadPool>
+#include <limits>
+#include <map>
+
+namespace modSocketSupport {
+namespace {
+
+// What the readiness of a handle means depends on what the handle is doing.
+enum class Mode { Idle, Connecting, Connected, Listening, Datagram, Closed };
+
+struct Entry {
+    CSocket *Owner = nullptr;
+    quint64 Serial = 0; // tells a re-used handle number from the one an event was meant for
+    Mode Watch = Mode::Idle;
+    QSocketNotifier *Read = nullptr;
+    QSocketNotifier *Write = nullptr;
+};
+
+struct Support {
+    bool ServiceStarted = false;
+    long MaxDatagram = 0;
+    int StartCount = 0;
+    QObject *Window = nullptr;
+    std::map<int, Entry> Sockets;
+    std::map<qint32, CSocket *> Lookups;
+    qint32 LastLookup = 0;
+    quint64 LastSerial = 0;
+    LookupStarter Starter;
+    ServiceStarter Service;
+};
+
+Support &S()
+{
+    static Support s;
+    return s;
+}
+
+Entry *Find(int handle, quint64 serial)
+{
+    auto it = S().Sockets.find(handle);
+    if (it == S().Sockets.end() || it->second.Serial != serial)
+        return nullptr;
+    return &it->second;
+}
+
+Entry *Find(int handle)
+{
+    auto it = S().Sockets.find(handle);
+    return it == S().Sockets.end() ? nullptr : &it->second;
+}
+
+void Enable(QSocketNotifier *n, bool on)
+{
+    if (n && n->isEnabled() != on)
+        n->setEnabled(on);
+}
+
+// The owner's handler may release the handle, destroy the window and
+// re-register the same number; nothing of the entry is touched after the call.
+void Deliver(Entry *e, int event, int error)
+{
+    e->Owner->HandleNetworkEvent(event, error);
+}
+
+void CompleteConnect(int handle, Entry *e)
+{
+    int error = RawSocket::PendingError(handle);
+    if (error) {
+        e->Watch = Mode::Closed;
+        Enable(e->Read, false);
+        Enable(e->Write, false);
+    } else {
+        // The write notifier stays on: a connected socket reports once that
+        // it can take data.
+        e->Watch = Mode::Connected;
+        Enable(e->Read, true);
+    }
+    Deliver(e, EventConnect, error);
+}
+
+void OnReadable(int handle, quint64 serial)
+{
+    Entry *e = Find(handle, serial);
+    if (!e)
+        return;
+    switch (e->Watch) {
+    case Mode::Listening:
+        Deliver(e, EventAccept, 0);
+        return;
+    case Mode::Datagram:
+        Deliver(e, EventRead, 0);
+        return;
+    case Mode::Connecting:
+        CompleteConnect(handle, e);
+        return;
+    case Mode::Connected: {
+        int error = 0;
+        int r = RawSocket::Peek(handle, &error);
+        if (r > 0) {
+            Deliver(e, EventRead, 0);
+        } else if (r == 0 || (error != RawSocket::WouldBlock && error != 10004)) {
+            // End of stream or a reset: reported once, as the close event.
+            e->Watch = Mode::Closed;
+            Enable(e->Read, false);
+            Deliver(e, EventClose, r == 0 ? 0 : error);
+        }
+        return;
+    }
+    case Mode::Idle:
+    case Mode::Closed:
+        Enable(e->Read, false);
+        return;
+    }
+}
+
+void OnWritable(int handle, quint64 serial)
+{
+    Entry *e = Find(handle, serial);
+    if (!e)
+        return;
+    switch (e->Watch) {
+    case Mode::Connecting:
+        CompleteConnect(handle, e);
+        return;
+    case Mode::Connected:
+    case Mode::Datagram:
+        Enable(e->Write, false);
+        Deliver(e, EventWrite, 0);
+        return;
+    default:
+        Enable(e->Write, false);
+        return;
+    }
+}
+
+void SetWatch(int handle, Mode mode, bool read, bool write)
+{
+    Entry *e = Find(handle);
+    if (!e)
+        return;
+    e->Watch = mode;
+    Enable(e->Read, read);
+    Enable(e->Write, write);
+}
+
+class LookupTask : public QRunnable
+{
+public:
+    LookupTask(qint32 handle, QByteArray name) : m_handle(handle), m_name(std::move(name)) {}
+    void run() override
+    {
+        RawSocket::HostEntry entry = RawSocket::ResolveBlocking(m_name);
+        LookupResult result{entry.Error, entry.Name, entry.Address};
+        qint32 handle = m_handle;
+        if (QCoreApplication *app = QCoreApplication::instance())
+            QMetaObject::invokeMethod(app, [handle, result] { CompleteLookup(handle, result); },
+                                      Qt::QueuedConnection);
+    }
+
+private:
+    qint32 m_handle;
+    QByteArray m_name;
+};
+
+QThreadPool &LookupPool()
+{
+    // Lookups can hang for the resolver's whole timeout; they get threads of
+    // their own rather than starving the global pool.
+    static QThreadPool pool;
+    static bool configured = [] {
+        pool.setMaxThreadCount(4);
+        pool.setExpiryTimeout(10000);
+        return true;
+    }();
+    Q_UNUSED(configured);
+    return pool;
+}
+
+void StartLookupThread(qint32 handle, const QByteArray &name)
+{
+    LookupPool().start(new LookupTask(handle, name));
+}
+
+} // namespace
+
+long InitWinsockService()
+{
+    Support &s = S();
+    if (s.ServiceStarted)
+        return s.MaxDatagram;
+    long result = s.Service ? s.Service() : 0;
+    if (result != 0)
+        throw RaisedError(result, QStringLiteral("modSocketSupport.InitWinsockService"),
+                          SocketStartupDescription(result));
+    s.ServiceStarted = true;
+    ++s.StartCount;
+    s.MaxDatagram = MaxDatagramSize;
+    return s.MaxDatagram;
+}
+
+void StopWinsockService()
+{
+    Support &s = S();
+    if (s.Sockets.empty() && s.ServiceStarted)
+        s.ServiceStarted = false;
+}
+
+bool RegisterSocket(int handle, CSocket *owner)
+{
+    Support &s = S();
+    if (!s.Window && !CreateSocketWindow()) {
+        LastError::Set(10004, QStringLiteral("modSocketSupport.RegisterSocket"),
+                       QStringLiteral("The operation was canceled."));
+        return false;
+    }
+    if (s.Sockets.count(handle))
+        return false;
+    Entry &e = s.Sockets[handle];
+    e.Owner = owner;
+    e.Serial = ++s.LastSerial;
+    int error = 0;
+    if (!RawSocket::SetNonBlocking(handle, &error)) {
+        // No entry is left behind for a handle that will never be watched: a
+        // later socket with the same number could not be registered.
+        s.Sockets.erase(handle);
+        if (s.Sockets.empty())
+            DestroySocketWindow();
+        LastError::Set(error, QStringLiteral("modSocketSupport.RegisterSocket"), SocketErrorText(error));
+        return false;
+    }
+    const quint64 serial = e.Serial;
+    e.Read = new QSocketNotifier(handle, QSocketNotifier::Read, s.Window);
+    e.Write = new QSocketNotifier(handle, QSocketNotifier::Write, s.Window);
+    e.Read->setEnabled(false);
+    e.Write->setEnabled(false);
+    QObject::connect(e.Read, &QSocketNotifier::activated, s.Window, [handle, serial] { OnReadable(handle, serial); });
+    QObject::connect(e.Write, &QSocketNotifier::activated, s.Window, [handle, serial] { OnWritable(handle, serial); });
+
+    bool stream = true;
+    quint32 address;
+    quint16 port;
+    if (RawSocket::IsStream(handle, &stream) && !stream)
+        SetWatch(handle, Mode::Datagram, true, true);
+    else if (RawSocket::PeerAddress(handle, &address, &port))
+        SetWatch(handle, Mode::Connected, true, true); // a connection taken over by Accept
+    else if (RawSocket::IsListening(handle))
+        SetWatch(handle, Mode::Listening, true, false);
+    return true;
+}
+
+bool DeregisterSocket(int handle)
+{
+    Support &s = S();
+    if (s.Sockets.empty() || handle == -1)
+        return false;
+    auto it = s.Sockets.find(handle);
+    if (it == s.Sockets.end())
+        return false;
+    // Off before the handle is closed; deleted later because this may run
+    // inside one of their own signals.
+    for (QSocketNotifier *n : {it->second.Read, it->second.Write}) {
+        if (n) {
+            n->setEnabled(false);
+            n->deleteLater();
+        }
+    }
+    s.Sockets.erase(it);
+    if (s.Sockets.empty())
+        return DestroySocketWindow();
+    return true;
+}
+
+qint32 ResolveHost(const QString &hostName, CSocket *owner)
+{
+    Support &s = S();
+    QByteArray name = hostName.toLatin1();
+    if (name.contains('\0') || name.size() > 255) {
+        LastError::Set(10022, QStringLiteral("modSocketSupport.ResolveHost"), SocketErrorText(10022));
+        return 0;
+    }
+    CancelLookups(owner);
+    do {
+        s.LastLookup = s.LastLookup == std::numeric_limits<qint32>::max() ? 1 : s.LastLookup + 1;
+    } while (s.Lookups.count(s.LastLookup));
+    const qint32 handle = s.LastLookup;
+    s.Lookups[handle] = owner;
+    if (s.Starter)
+        s.Starter(handle, name);
+    else
+        StartLookupThread(handle, name);
+    return handle;
+}
+
+void CancelLookups(CSocket *owner)
+{
+    auto &lookups = S().Lookups;
+    for (auto it = lookups.begin(); it != lookups.end();)
+        it = it->second == owner ? lookups.erase(it) : std::next(it);
+}
+
+void CompleteLookup(qint32 lookupHandle, const LookupResult &result)
+{
+    auto &lookups = S().Lookups;
+    auto it = lookups.find(lookupHandle);
+    if (it == lookups.end())
+        return;
+    CSocket *owner = it->second;
+    lookups.erase(it);
+    if (result.Error != 0)
+        owner->PostGetHostEvent(0, 0, QString(), result.Error);
+    else
+        owner->PostGetHostEvent(lookupHandle, result.Address, QString::fromLatin1(result.HostName), 0);
+}
+
+QObject *CreateSocketWindow()
+{
+    Support &s = S();
+    if (!QCoreApplication::instance())
+        return nullptr; // no event loop to deliver anything
+    s.Window = new QObject;
+    s.Window->setObjectName(QStringLiteral("SOCKET_WINDOW"));
+    return s.Window;
+}
+
+bool DestroySocketWindow()
+{
+    Support &s = S();
+    if (s.Window) {
+        // May be running inside one of its notifiers' signals.
+        s.Window->deleteLater();
+        s.Window = nullptr;
+    }
+    return true;
+}
+
+void WatchConnect(int handle) { SetWatch(handle, Mode::Connecting, false, true); }
+
+void WatchAccept(int handle) { SetWatch(handle, Mode::Listening, true, false); }
+
+void WatchWrite(int handle)
+{
+    if (Entry *e = Find(handle))
+        Enable(e->Write, true);
+}
+
+void PostSocketEvent(int handle, int event)
+{
+    Entry *e = Find(handle);
+    if (!e || !S().Window)
+        return;
+    const quint64 serial = e->Serial;
+    QMetaObject::invokeMethod(
+        S().Window,
+        [handle, serial, event] {
+            if (Entry *target = Find(handle, serial))
+                Deliver(target, event, 0);
+        },
+        Qt::QueuedConnection);
+}
+
+void SetLookupStarter(LookupStarter starter) { S().Starter = std::move(starter); }
+
+void SetServiceStarter(ServiceStarter starter) { S().Service = std::move(starter); }
+
+QObject *SocketWindow() { return S().Window; }
+
+bool IsServiceStarted() { return S().ServiceStarted; }
+
+int ServiceStartCount() { return S().StartCount; }
+
+int RegisteredSocketCount() { return int(S().Sockets.size()); }
+
+int PendingLookupCount() { return int(S().Lookups.size()); }
+
+} // namespace modSocketSupport
