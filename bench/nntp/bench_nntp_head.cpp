@@ -161,9 +161,9 @@ int main(int argc, char **argv)
     BlockingLoop(server.Port(), low, 200);
     ThroughClient(server.Port(), low, 200);
     Samples floor, client;
-    for (int round = 0; round < 2; ++round) {
-        Samples f = BlockingLoop(server.Port(), low, count / 2);
-        Samples c = ThroughClient(server.Port(), low, count / 2);
+    for (int round = 0; round < 4; ++round) {
+        Samples f = BlockingLoop(server.Port(), low, count / 4);
+        Samples c = ThroughClient(server.Port(), low, count / 4);
         floor.insert(floor.end(), f.begin(), f.end());
         client.insert(client.end(), c.begin(), c.end());
     }

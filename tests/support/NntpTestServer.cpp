@@ -100,7 +100,7 @@ struct NntpTestServer::Impl {
     std::vector<Client> clients;
 
     void Run();
-    bool Wait(int milliseconds);
+    bool Wait(qint64 microseconds);
     bool SendAll(int fd, const char *data, qsizetype size);
     void Respond(Client &c, int event, QByteArray reply, bool closeAfter);
     QByteArray Answer(Client &c, const QByteArray &line, bool &closeAfter);
@@ -413,10 +413,11 @@ QByteArray NntpTestServer::Impl::Answer(Client &c, const QByteArray &rawLine, bo
     return "500 Unknown command\r\n";
 }
 
-bool NntpTestServer::Impl::Wait(int milliseconds)
+bool NntpTestServer::Impl::Wait(qint64 microseconds)
 {
     pollfd p{wake[0], POLLIN, 0};
-    return ::poll(&p, 1, milliseconds) == 0; // false: stop requested
+    const timespec ts{time_t(microseconds / 1000000), long(microseconds % 1000000) * 1000};
+    return ::ppoll(&p, 1, &ts, nullptr) == 0; // false: stop requested
 }
 
 bool NntpTestServer::Impl::SendAll(int fd, const char *data, qsizetype size)
@@ -471,7 +472,7 @@ void NntpTestServer::Impl::Respond(Client &c, int event, QByteArray reply, bool 
         pause = piecePauseUs;
         cuts = cutPoints;
     }
-    if (delay > 0 && !Wait(delay))
+    if (delay > 0 && !Wait(qint64(delay) * 1000))
         return;
     QList<int> starts;
     if (piece > 0) {
@@ -487,7 +488,7 @@ void NntpTestServer::Impl::Respond(Client &c, int event, QByteArray reply, bool 
     bool ok = true;
     for (qsizetype i = 0; ok && i + 1 < starts.size(); ++i) {
         if (i > 0 && pause > 0)
-            ok = Wait(pause / 1000 > 0 ? pause / 1000 : 1);
+            ok = Wait(pause);
         if (ok)
             ok = SendAll(c.fd, reply.constData() + starts[i], starts[i + 1] - starts[i]);
     }
