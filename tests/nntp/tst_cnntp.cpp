@@ -339,12 +339,15 @@ class tst_CNNTP : public QObject
     {
         server->SetCommandReply(
             "LIST",
-            "215 list follows\r\nalt.a 10 1 y\r\nalt.b 20 1 y\r\n..x.dotted 3 1 y\r\n.\r\n");
+            "215 list follows\r\nalt.a 10 1 y\r\nalt.b 20 1 y\r\n..x.dotted 3 1 y\r\n"
+            "alt.bare\r\nalt.c 5 1 y\r\n.\r\n");
         OpenReady();
         client->DownloadGroups();
         QTRY_COMPARE_WITH_TIMEOUT(rec->Events, QStringList{"groups:100"}, Wait);
-        QCOMPARE(rec->Groups.mid(0, 3), (QStringList{"alt.a", "alt.b", ".x.dotted"}));
-        QCOMPARE(rec->Groups.mid(3), QStringList(97, QString()));
+        // A line without fields is a name of its own, not glued to the next.
+        QCOMPARE(rec->Groups.mid(0, 5),
+                 (QStringList{"alt.a", "alt.b", ".x.dotted", "alt.bare", "alt.c"}));
+        QCOMPARE(rec->Groups.mid(5), QStringList(95, QString()));
         QCOMPARE(Lines(), QList<QByteArray>{"LIST \r\n"});
 
         server->SetCommandReply("LIST", "503 Program error\r\n");
@@ -507,6 +510,29 @@ class tst_CNNTP : public QObject
         rec->Events.clear();
         Open();
         QTRY_COMPARE_WITH_TIMEOUT(rec->Of("connected:"), QStringList{"connected:0"}, Wait);
+    }
+
+    void abandonedAttemptsEndQuietly()
+    {
+        // Disconnect while the name is still being looked up: no QUIT into a
+        // socket that is not connected, and nothing comes later.
+        modSocketSupport::SetLookupStarter([](qint32, const QByteArray &) {});
+        client->SetTimeOutValue(200);
+        client->Connect(QStringLiteral("slow.invalid"), server->Port(), {}, {});
+        client->Disconnect();
+        QCOMPARE(client->State(), 5);
+        QTest::qWait(300);
+        QCOMPARE(rec->Events, QStringList{"msg1:Connecting to slow.invalid..."});
+
+        // A QUIT the server never answers ends the session without a report.
+        modSocketSupport::SetLookupStarter({});
+        server->SetSilentFrom(1);
+        OpenReady();
+        client->Disconnect();
+        QCOMPARE(client->State(), 4);
+        QTRY_COMPARE_WITH_TIMEOUT(client->State(), 5, Wait);
+        QTRY_COMPARE_WITH_TIMEOUT(server->OpenConnections(), 0, Wait);
+        QCOMPARE(rec->Events, QStringList());
     }
 
     void commandAfterServerLeftWhileIdle()
