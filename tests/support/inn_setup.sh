@@ -30,16 +30,30 @@ fi
 
 as_news() { su -s /bin/sh news -c "$*"; }
 
+port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+
 stop_daemons() {
-    local pidfile pid
+    local pidfile pid port
+    # innd shuts down cleanly (and removes its pid file) when asked.
+    if [[ -x $newsbin/ctlinnd ]] && port_open "$feed_port"; then
+        as_news "$newsbin/ctlinnd -t 10 shutdown pointwind" >/dev/null 2>&1 || true
+    fi
     for pidfile in /run/news/nnrpd-"$reader_port".pid /run/news/nnrpd-"$auth_port".pid /run/news/innd.pid; do
         [[ -f $pidfile ]] || continue
         pid=$(cat "$pidfile" 2>/dev/null || true)
-        if [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null; then
+        # A stale file may name a process id that now belongs to another program.
+        if [[ -n $pid ]] && grep -qxE 'innd|nnrpd' "/proc/$pid/comm" 2>/dev/null; then
             kill "$pid" 2>/dev/null || true
-            for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+            for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
         fi
         rm -f "$pidfile"
+    done
+    for port in "$feed_port" "$reader_port" "$auth_port"; do
+        for _ in $(seq 200); do port_open "$port" || break; sleep 0.1; done
+        if port_open "$port"; then
+            echo "inn_setup.sh: 127.0.0.1:$port is still taken" >&2
+            return 1
+        fi
     done
 }
 
@@ -61,7 +75,7 @@ set_conf() {
 wait_port() {
     local port=$1
     for _ in $(seq 100); do
-        if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then return 0; fi
+        if port_open "$port"; then return 0; fi
         sleep 0.1
     done
     echo "inn_setup.sh: nothing answers on 127.0.0.1:$port" >&2
