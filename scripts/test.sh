@@ -8,7 +8,7 @@ source "$root/scripts/deps.sh"
 
 if [[ "${POINTWIND_SANITIZE:-0}" == 1 ]]; then
     build="$root/build-asan"
-    flags=(-DPOINTWIND_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug)
+    flags=(-DPOINTWIND_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DPOINTWIND_BENCH=OFF)
 else
     build="$root/build"
     flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)

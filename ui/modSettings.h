@@ -1,0 +1,35 @@
+#pragma once
+// The per-user settings store: a persistent map from (application, section,
+// key) to text. On Linux an application's store is the file
+// "$XDG_CONFIG_HOME/<application>.conf", one group per section.
+#include <QString>
+#include <optional>
+
+namespace modSettings
+{
+
+// The program's one application name and section.
+inline const QString AppName = QStringLiteral("Quillo!");
+inline const QString Section = QStringLiteral("Settings");
+
+// The stored text, or `defaultValue` when the key is absent. A key stored
+// with the empty text gives the empty text, not the default.
+QString ReadSetting(const QString &application, const QString &section, const QString &key,
+                    const QString &defaultValue = QString());
+
+// Stores `text` exactly as given. The store holds the password in plain
+// text, so the file is kept readable by its owner alone. Returns false when
+// the store could not be written.
+bool WriteSetting(const QString &application, const QString &section, const QString &key,
+                  const QString &text);
+
+// Where `application`'s store lives.
+QString StorePath(const QString &application);
+
+// A text read as a number and rounded to a whole number, a half to the even
+// neighbour ("  25 " -> 25, "119.5" -> 120, "120.5" -> 120); blanks around
+// it are ignored. Nothing when the text is not a finite number or the
+// rounded value does not fit an int.
+std::optional<int> WholeNumber(const QString &text);
+
+} // namespace modSettings
