@@ -192,6 +192,9 @@ void CNNTP::SendAsynch(const QString &strCommand, const QString &strArguments)
     QString line = strCommand;
     if (!strCommand.isEmpty())
         line += QLatin1Char(' ') + strArguments;
+    // A line break inside a name, group or password would end the command
+    // early and make the server read the rest as a command of its own.
+    line.remove(QLatin1Char('\r')).remove(QLatin1Char('\n')).remove(QChar(0));
     line += QLatin1String("\r\n");
     // The clock runs first: a failure reported from inside SendData stops it.
     m_blnAwaitingReply = true;

@@ -231,6 +231,14 @@ class tst_CNNTP : public QObject
             << QStringList{"msg3:483 Encryption required", "msg3:Unknown Group alt.test",
                            "group:0-0"};
     }
+    void lineBreaksStayInsideTheirCommand()
+    {
+        OpenReady();
+        client->SelectGroup(QStringLiteral("alt.test\r\nQUIT"));
+        QTRY_COMPARE_WITH_TIMEOUT(rec->Of("group:"), QStringList{"group:0-0"}, Wait);
+        QCOMPARE(Lines(), QList<QByteArray>{"GROUP alt.testQUIT\r\n"});
+    }
+
     void group()
     {
         QFETCH(QByteArray, reply);
@@ -338,9 +346,8 @@ class tst_CNNTP : public QObject
     void list()
     {
         server->SetCommandReply(
-            "LIST",
-            "215 list follows\r\nalt.a 10 1 y\r\nalt.b 20 1 y\r\n..x.dotted 3 1 y\r\n"
-            "alt.bare\r\nalt.c 5 1 y\r\n.\r\n");
+            "LIST", "215 list follows\r\nalt.a 10 1 y\r\nalt.b 20 1 y\r\n..x.dotted 3 1 y\r\n"
+                    "alt.bare\r\nalt.c 5 1 y\r\n.\r\n");
         OpenReady();
         client->DownloadGroups();
         QTRY_COMPARE_WITH_TIMEOUT(rec->Events, QStringList{"groups:100"}, Wait);
