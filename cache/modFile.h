@@ -5,7 +5,7 @@
 #include <QString>
 #include <functional>
 
-class QSaveFile;
+class QFile;
 
 namespace modFile
 {
@@ -38,9 +38,16 @@ QString FileSystemPath(const QString &path);
 // when writeBody succeeded and every byte reached the disk; otherwise the
 // file at path is left exactly as it was. A symbolic link at path stays and
 // the file it points to is replaced. writeBody must write with WriteAll.
-bool ReplaceFileSafely(const QString &path, const std::function<bool(QSaveFile &)> &writeBody);
+// A process killed at any moment leaves the old file or the new one, never
+// a mix; at worst its temporary file stays, and the next write of the same
+// file takes that over. Fails while another process writes the same file.
+bool ReplaceFileSafely(const QString &path, const std::function<bool(QFile &)> &writeBody);
+
+// The temporary file ReplaceFileSafely uses for path: hidden, in the folder
+// of the file that is really written, one name per file.
+QString TemporaryPathFor(const QString &path);
 
 // Writes all len bytes or reports failure; a short write counts as failure.
-bool WriteAll(QSaveFile &file, const char *data, qint64 len);
+bool WriteAll(QFile &file, const char *data, qint64 len);
 
 } // namespace modFile

@@ -3,7 +3,6 @@
 #include "cache/modFile.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 #include <array>
 #include <cmath>
@@ -279,6 +278,17 @@ std::optional<QByteArray> LineText(const QString &text)
     return text.toLatin1();
 }
 
+// The value the scanner settled on when it is a number, else the default.
+QString LuValueFound(const LuScanner &scanner)
+{
+    if (const auto found = scanner.Value()) {
+        const QByteArray lu = TrimSpaces(*found);
+        if (IsNumber(lu))
+            return QString::fromLatin1(lu);
+    }
+    return QString::fromLatin1(kDefaultLu);
+}
+
 } // namespace
 
 QString GroupNameFromPath(const QString &path)
@@ -311,12 +321,19 @@ bool ReadLuValue(const QString &path, QString &value)
         if (scanner.Feed(buffer.data(), got))
             break;
     }
-    if (const auto found = scanner.Value()) {
-        const QByteArray lu = TrimSpaces(*found);
-        if (IsNumber(lu))
-            value = QString::fromLatin1(lu);
-    }
+    value = LuValueFound(scanner);
     return true;
+}
+
+QString LuValueOf(const QList<QByteArrayView> &pieces)
+{
+    LuScanner scanner;
+    for (const QByteArrayView piece : pieces) {
+        if (scanner.Feed(piece.data(), piece.size()))
+            return LuValueFound(scanner);
+    }
+    scanner.Finish();
+    return LuValueFound(scanner);
 }
 
 QByteArray BuildGroupCacheFile(const QString &lu, const QString &serverName, double pointer)
@@ -374,7 +391,7 @@ qint16 WriteGroupCacheFile(const QString &path, const QString &serverName, doubl
     const QByteArray content = BuildGroupCacheFile(lu, serverName, pointer);
     if (content.isEmpty())
         return 0;
-    const bool written = modFile::ReplaceFileSafely(path, [&content](QSaveFile &file) {
+    const bool written = modFile::ReplaceFileSafely(path, [&content](QFile &file) {
         return modFile::WriteAll(file, content.constData(), content.size());
     });
     return written ? 1 : 0;

@@ -2,6 +2,8 @@
 // The newsreader's group cache file: the group name its path carries, and
 // the rewound file that replaces it.
 #include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
 #include <QString>
 
 namespace modNBZ
@@ -21,6 +23,9 @@ qint16 WriteGroupCacheFile(const QString &path, const QString &serverName, doubl
 // The lu value of the group cache file at path ("923444937" when it has
 // none); false when the file exists but cannot be read.
 bool ReadLuValue(const QString &path, QString &value);
+// The lu value of a file's bytes arriving in the given pieces, found the way
+// ReadLuValue finds it; for checking the reader where pieces meet.
+QString LuValueOf(const QList<QByteArrayView> &pieces);
 // The file's bytes for the given values; empty when they cannot be written
 // (a server name that would break the file's lines, or a pointer that is
 // not a whole number from 0 to 2^53).

@@ -7,11 +7,14 @@
 
 #include <QCoreApplication>
 #include <QObject>
-#include <QRunnable>
+#include <QPointer>
 #include <QSocketNotifier>
-#include <QThreadPool>
 #include <limits>
 #include <map>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace modSocketSupport {
 namespace {
@@ -37,7 +40,9 @@ struct Support {
     qint32 LastLookup = 0;
     quint64 LastSerial = 0;
     LookupStarter Starter;
+    BlockingResolver Resolver;
     ServiceStarter Service;
+    QPointer<QObject> Receiver; // of finished lookups; dies with the application
 };
 
 Support &S()
@@ -154,42 +159,89 @@ void SetWatch(int handle, Mode mode, bool read, bool write)
     Enable(e->Write, write);
 }
 
-class LookupTask : public QRunnable
+// Lookup threads are never waited for: one that hangs in the resolver must
+// not hold up the program's exit. A thread shares nothing with the rest of
+// the program but this channel, which lives as long as either side; once
+// the receiver on the user-interface thread is gone (the application is
+// being torn down), finished lookups are dropped where they are.
+struct LookupChannel {
+    std::mutex Lock;
+    QObject *Receiver = nullptr;
+    int Running = 0;
+};
+
+// Lookups still running at a time; one more than this fails to start
+// instead of adding a thread for every attempt against a hung resolver.
+constexpr int kMaxRunningLookups = 32;
+
+class LookupReceiver : public QObject
 {
 public:
-    LookupTask(qint32 handle, QByteArray name) : m_handle(handle), m_name(std::move(name)) {}
-    void run() override
+    LookupReceiver(std::shared_ptr<LookupChannel> channel, QObject *parent)
+        : QObject(parent), m_channel(std::move(channel))
     {
-        RawSocket::HostEntry entry = RawSocket::ResolveBlocking(m_name);
-        LookupResult result{entry.Error, entry.Name, entry.Address};
-        qint32 handle = m_handle;
-        if (QCoreApplication *app = QCoreApplication::instance())
-            QMetaObject::invokeMethod(app, [handle, result] { CompleteLookup(handle, result); },
-                                      Qt::QueuedConnection);
+        std::lock_guard<std::mutex> hold(m_channel->Lock);
+        m_channel->Receiver = this;
+    }
+    ~LookupReceiver() override
+    {
+        // Results posted to this object before now die with it.
+        std::lock_guard<std::mutex> hold(m_channel->Lock);
+        m_channel->Receiver = nullptr;
     }
 
 private:
-    qint32 m_handle;
-    QByteArray m_name;
+    std::shared_ptr<LookupChannel> m_channel;
 };
 
-QThreadPool &LookupPool()
+const std::shared_ptr<LookupChannel> &Channel()
 {
-    // Lookups can hang for the resolver's whole timeout; they get threads of
-    // their own rather than starving the global pool.
-    static QThreadPool pool;
-    static bool configured = [] {
-        pool.setMaxThreadCount(4);
-        pool.setExpiryTimeout(10000);
-        return true;
-    }();
-    Q_UNUSED(configured);
-    return pool;
+    static const auto channel = std::make_shared<LookupChannel>();
+    return channel;
 }
 
-void StartLookupThread(qint32 handle, const QByteArray &name)
+LookupResult ResolveWithPlatform(const QByteArray &name)
 {
-    LookupPool().start(new LookupTask(handle, name));
+    const RawSocket::HostEntry entry = RawSocket::ResolveBlocking(name);
+    return {entry.Error, entry.Name, entry.Address};
+}
+
+void RunLookup(const std::shared_ptr<LookupChannel> &channel, qint32 handle, const QByteArray &name,
+               const BlockingResolver &resolve)
+{
+    const LookupResult result = resolve(name);
+    std::lock_guard<std::mutex> hold(channel->Lock);
+    --channel->Running;
+    // Posting is safe under the lock: the receiver cannot go meanwhile.
+    if (channel->Receiver)
+        QMetaObject::invokeMethod(channel->Receiver, [handle, result] { CompleteLookup(handle, result); },
+                                  Qt::QueuedConnection);
+}
+
+// 0 when the lookup thread is running, otherwise the error code.
+int StartLookupThread(qint32 handle, const QByteArray &name)
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app)
+        return 10004;
+    Support &s = S();
+    const std::shared_ptr<LookupChannel> &channel = Channel();
+    if (!s.Receiver)
+        s.Receiver = new LookupReceiver(channel, app);
+    {
+        std::lock_guard<std::mutex> hold(channel->Lock);
+        if (channel->Running >= kMaxRunningLookups)
+            return 10055;
+        ++channel->Running;
+    }
+    try {
+        std::thread(RunLookup, channel, handle, name, s.Resolver ? s.Resolver : ResolveWithPlatform).detach();
+    } catch (const std::system_error &) {
+        std::lock_guard<std::mutex> hold(channel->Lock);
+        --channel->Running;
+        return 10055;
+    }
+    return 0;
 }
 
 } // namespace
@@ -295,10 +347,13 @@ qint32 ResolveHost(const QString &hostName, CSocket *owner)
     } while (s.Lookups.count(s.LastLookup));
     const qint32 handle = s.LastLookup;
     s.Lookups[handle] = owner;
-    if (s.Starter)
+    if (s.Starter) {
         s.Starter(handle, name);
-    else
-        StartLookupThread(handle, name);
+    } else if (const int error = StartLookupThread(handle, name)) {
+        s.Lookups.erase(handle);
+        LastError::Set(error, QStringLiteral("modSocketSupport.ResolveHost"), SocketErrorText(error));
+        return 0;
+    }
     return handle;
 }
 
@@ -371,6 +426,8 @@ void PostSocketEvent(int handle, int event)
 
 void SetLookupStarter(LookupStarter starter) { S().Starter = std::move(starter); }
 
+void SetBlockingResolver(BlockingResolver resolver) { S().Resolver = std::move(resolver); }
+
 void SetServiceStarter(ServiceStarter starter) { S().Service = std::move(starter); }
 
 QObject *SocketWindow() { return S().Window; }
@@ -382,5 +439,11 @@ int ServiceStartCount() { return S().StartCount; }
 int RegisteredSocketCount() { return int(S().Sockets.size()); }
 
 int PendingLookupCount() { return int(S().Lookups.size()); }
+
+int RunningLookupThreads()
+{
+    std::lock_guard<std::mutex> hold(Channel()->Lock);
+    return Channel()->Running;
+}
 
 } // namespace modSocketSupport

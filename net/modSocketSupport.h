@@ -25,7 +25,9 @@ bool RegisterSocket(int handle, CSocket *owner);
 bool DeregisterSocket(int handle);
 
 // 0 when the lookup could not be started (the reason is in LastError).
-// A new lookup by the same owner supersedes its earlier ones.
+// A new lookup by the same owner supersedes its earlier ones. Lookups run
+// on threads of their own that nobody waits for, so a lookup hanging in the
+// resolver delays neither the user-interface thread nor the program's exit.
 qint32 ResolveHost(const QString &hostName, CSocket *owner);
 // Drops every lookup of the owner: their completions will never reach it.
 void CancelLookups(CSocket *owner);
@@ -57,6 +59,10 @@ void CompleteLookup(qint32 lookupHandle, const LookupResult &result);
 // that hangs); an empty function restores the getaddrinfo worker.
 using LookupStarter = std::function<void(qint32 lookupHandle, const QByteArray &hostName)>;
 void SetLookupStarter(LookupStarter starter);
+// The blocking name lookup run off the user-interface thread for each
+// lookup the default starter begins; empty restores getaddrinfo.
+using BlockingResolver = std::function<LookupResult(const QByteArray &hostName)>;
+void SetBlockingResolver(BlockingResolver resolver);
 // Returns 0 or the start-up error code; empty restores the default (always 0).
 using ServiceStarter = std::function<long()>;
 void SetServiceStarter(ServiceStarter starter);
@@ -67,5 +73,7 @@ bool IsServiceStarted();
 int ServiceStartCount();
 int RegisteredSocketCount();
 int PendingLookupCount();
+// Lookup threads still inside the resolver, wanted by anyone or not.
+int RunningLookupThreads();
 
 } // namespace modSocketSupport

@@ -7,6 +7,10 @@
 #include <QFile>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 namespace
 {
 
@@ -43,6 +47,7 @@ class tst_modFile : public QObject
     void backupOutcomes();
     void failedCopyKeepsEarlierBackup();
     void fullDiskKeepsEarlierBackup();
+    void temporaryFileOfAnotherWriter();
 };
 
 void tst_modFile::pathParts_data()
@@ -157,6 +162,44 @@ void tst_modFile::fullDiskKeepsEarlierBackup()
     QCOMPARE(TestSupport::ReadFileBytes(path + ".bak"), QByteArray("old"));
     QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden),
              QStringList({"big.nc1", "big.nc1.bak"}));
+}
+
+void tst_modFile::temporaryFileOfAnotherWriter()
+{
+    const QString dir = TestSupport::MakeTempFolder();
+    const QString path = dir + "/g.nc1";
+    const QString temp = modFile::TemporaryPathFor(path);
+    QCOMPARE(temp, dir + "/.g.nc1.pointwind-tmp");
+    QVERIFY(TestSupport::WriteFileBytes(path, "old"));
+    const auto write = [&path](const QByteArray &bytes) {
+        return modFile::ReplaceFileSafely(path, [&bytes](QFile &file) {
+            return modFile::WriteAll(file, bytes.constData(), bytes.size());
+        });
+    };
+
+    // A writer still at work holds its temporary file locked: it is left
+    // alone and this write gives up, keeping the old file.
+    QVERIFY(TestSupport::WriteFileBytes(temp, "half"));
+    const int held = ::open(QFile::encodeName(temp).constData(), O_RDONLY | O_CLOEXEC);
+    QVERIFY(held >= 0 && ::flock(held, LOCK_EX) == 0);
+    QVERIFY(!write("new"));
+    QCOMPARE(TestSupport::ReadFileBytes(temp), QByteArray("half"));
+    QCOMPARE(TestSupport::ReadFileBytes(path), QByteArray("old"));
+
+    // Once that writer is gone, what it left is taken over.
+    ::close(held);
+    QVERIFY(write("new"));
+    QCOMPARE(TestSupport::ReadFileBytes(path), QByteArray("new"));
+    QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList{"g.nc1"});
+
+    // Whatever stands under that name and is no plain file is not written
+    // through, nor removed.
+    QVERIFY(TestSupport::WriteFileBytes(dir + "/other", "other"));
+    QVERIFY(QFile::link(dir + "/other", temp));
+    QVERIFY(!write("newer"));
+    QCOMPARE(TestSupport::ReadFileBytes(dir + "/other"), QByteArray("other"));
+    QCOMPARE(TestSupport::ReadFileBytes(path), QByteArray("new"));
+    QVERIFY(QFileInfo(temp).isSymLink());
 }
 
 QTEST_GUILESS_MAIN(tst_modFile)

@@ -3,11 +3,18 @@
 #include "SocketTestUtil.h"
 #include "common/Error.h"
 #include "net/SocketErrorText.h"
+#include "support/LoopbackPeer.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
+#include <QProcess>
 #include <QTest>
 #include <cerrno>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <netdb.h>
+#include <netinet/in.h>
 
 class tst_modSocketSupport : public QObject
 {
@@ -23,7 +30,48 @@ private slots:
     void lookupRegistryEmptiesOnCompletion();
     void postedEventForReleasedHandleIsDropped();
     void registrationFailures();
+    void lookupThreadsHandBackOrDrop();
+    void hungLookupDoesNotHoldUpExit();
 };
+
+namespace {
+
+// Holds every lookup thread in the resolver until the test lets them go,
+// then answers 127.0.0.1.
+class GatedResolver
+{
+public:
+    GatedResolver()
+    {
+        modSocketSupport::SetBlockingResolver([gate = m_gate](const QByteArray &name) {
+            std::unique_lock<std::mutex> lock(gate->Lock);
+            gate->Opened.wait_for(lock, std::chrono::minutes(5), [&] { return gate->Open; });
+            return modSocketSupport::LookupResult{0, name, htonl(INADDR_LOOPBACK)};
+        });
+    }
+    ~GatedResolver()
+    {
+        Open();
+        modSocketSupport::SetBlockingResolver({});
+    }
+    void Open()
+    {
+        std::lock_guard<std::mutex> hold(m_gate->Lock);
+        m_gate->Open = true;
+        m_gate->Opened.notify_all();
+    }
+
+private:
+    struct Gate {
+        std::mutex Lock;
+        std::condition_variable Opened;
+        bool Open = false;
+    };
+    // Shared with the threads, which may outlive this object.
+    std::shared_ptr<Gate> m_gate = std::make_shared<Gate>();
+};
+
+} // namespace
 
 void tst_modSocketSupport::errorTexts()
 {
@@ -182,6 +230,60 @@ void tst_modSocketSupport::registrationFailures()
     QCOMPARE(modSocketSupport::RegisteredSocketCount(), 1);
     socket.CloseSocket();
     QCOMPARE(modSocketSupport::SocketWindow(), nullptr);
+}
+
+void tst_modSocketSupport::lookupThreadsHandBackOrDrop()
+{
+    GatedResolver resolver;
+    TestSupport::LoopbackPeer peer;
+    QVERIFY(peer.Listen());
+    CSocket wanted;
+    wanted.Connect(QStringLiteral("wanted.example"), peer.Port());
+    // Its thread finishes after the owner is gone.
+    auto *gone = new CSocket;
+    gone->Connect(QStringLiteral("gone.example"), peer.Port());
+    delete gone;
+    QCOMPARE(modSocketSupport::RunningLookupThreads(), 2);
+
+    // Retrying against a hung resolver does not add threads without end.
+    CSocket retrying;
+    while (modSocketSupport::RunningLookupThreads() < 32) {
+        retrying.Connect(QStringLiteral("retry.example"), peer.Port());
+        QVERIFY(retrying.SocketHandle() != -1);
+    }
+    LastError::Clear();
+    retrying.Connect(QStringLiteral("retry.example"), peer.Port());
+    QCOMPARE(retrying.SocketHandle(), -1);
+    QCOMPARE(LastError::Get().Number, 10055L);
+    QCOMPARE(LastError::Get().Source, QStringLiteral("modSocketSupport.ResolveHost"));
+
+    resolver.Open();
+    QTRY_COMPARE(wanted.State(), 7);
+    QVERIFY(peer.TryAccept());
+    QTRY_COMPARE(modSocketSupport::RunningLookupThreads(), 0);
+    QCoreApplication::processEvents();
+    QCOMPARE(modSocketSupport::PendingLookupCount(), 0);
+    QCOMPARE(retrying.SocketHandle(), -1);
+}
+
+void tst_modSocketSupport::hungLookupDoesNotHoldUpExit()
+{
+    // The helper's lookup hangs for ten minutes; a program that waits for
+    // it at exit never makes the deadline.
+    QProcess helper;
+    QElapsedTimer timer;
+    timer.start();
+    helper.start(QStringLiteral(LOOKUP_EXIT_HELPER), {});
+    QVERIFY(helper.waitForStarted());
+    const bool finished = helper.waitForFinished(30000);
+    if (!finished) {
+        helper.kill();
+        helper.waitForFinished();
+    }
+    QVERIFY2(finished, "the program waited for its hung lookup at exit");
+    QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(helper.exitCode(), 0);
+    qInfo("exit during a hung lookup took %lld ms", qint64(timer.elapsed()));
 }
 
 QTEST_MAIN(tst_modSocketSupport)

@@ -12,11 +12,9 @@
 namespace TestSupport
 {
 
-int RunInChild(const std::function<int()> &body)
+int StartChild(const std::function<int()> &body)
 {
     const pid_t pid = ::fork();
-    if (pid < 0)
-        return -1;
     if (pid == 0) {
         int code = 255;
         try {
@@ -25,12 +23,24 @@ int RunInChild(const std::function<int()> &body)
         }
         ::_exit(code);
     }
+    return pid < 0 ? -1 : pid;
+}
+
+int WaitForChild(int pid)
+{
+    if (pid < 0)
+        return -1;
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR)
             return -1;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int RunInChild(const std::function<int()> &body)
+{
+    return WaitForChild(StartChild(body));
 }
 
 bool LimitFileSize(long long bytes)

@@ -12,6 +12,12 @@ namespace TestSupport
 // destructor or exit handler of the test process runs twice.
 int RunInChild(const std::function<int()> &body);
 
+// The two halves of RunInChild, for a test that acts on the child while it
+// runs (kills it, for example). StartChild returns the child's process id,
+// or -1; WaitForChild reaps it and returns what RunInChild would.
+int StartChild(const std::function<int()> &body);
+int WaitForChild(int pid);
+
 // In a child: writes past this many bytes into any file fail with EFBIG,
 // as on a full disk, instead of raising SIGXFSZ.
 bool LimitFileSize(long long bytes);
