@@ -1,0 +1,571 @@
+#include "nntp/CNNTP.h"
+
+#include "common/Error.h"
+#include "common/modMain.h"
+#include "net/CSocket.h"
+#include "net/SocketErrorText.h"
+#include "nntp/modNNTP.h"
+#include "timer/CTimeout.h"
+
+namespace
+{
+
+constexpr qint32 StateGreeting = 1;
+constexpr qint32 StateLogin = 3;
+constexpr qint32 StateQuit = 4;
+constexpr qint32 StateIdle = 5;
+constexpr qint32 StateList = 6;
+constexpr qint32 StateHead = 7;
+constexpr qint32 StateGroup = 8;
+
+constexpr qint32 SocketConnected = 7;
+constexpr int ErrorTimedOut = 10060;
+constexpr int ErrorNotConnected = 10057;
+
+const QString ClosedByServer = QStringLiteral("Connection closed by the server.");
+const QString ReplyTooLarge = QStringLiteral("The server's reply is too large; connection closed.");
+
+// Replies that RFC 3977 (and the extensions it lists) sends as a block of
+// lines ended by ".". 211 is one only after LISTGROUP, which is never sent.
+bool IsMultiLine(int code)
+{
+    switch (code) {
+    case 100:
+    case 101:
+    case 215:
+    case 220:
+    case 221:
+    case 222:
+    case 224:
+    case 225:
+    case 230:
+    case 231:
+    case 282:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// An article number as a GROUP reply writes it: 1 to 16 digits.
+bool ReadArticleNumber(QStringView text, qint64 &value)
+{
+    if (text.isEmpty() || text.size() > 16)
+        return false;
+    qint64 v = 0;
+    for (QChar c : text) {
+        if (c < u'0' || c > u'9')
+            return false;
+        v = v * 10 + (c.unicode() - u'0');
+    }
+    value = v;
+    return true;
+}
+
+} // namespace
+
+CNNTP::CNNTP(QObject *parent) : QObject(parent)
+{
+    m_objTimeOut = new CTimeout(this);
+    m_objTimeOut->SetTimeOutValue(m_lngTimeOutValue);
+    connect(m_objTimeOut, &CTimeout::TimeOut, this, &CNNTP::m_objTimeOut_TimeOut,
+            Qt::DirectConnection);
+}
+
+CNNTP::~CNNTP()
+{
+    Disconnect();
+    if (m_objControlSocket) {
+        // The QUIT line is with the kernel already; no notification may
+        // reach a half-destroyed client.
+        disconnect(m_objControlSocket, nullptr, this, nullptr);
+        delete m_objControlSocket;
+        m_objControlSocket = nullptr;
+    }
+    delete m_objTimeOut;
+    m_objTimeOut = nullptr;
+}
+
+// ---- methods ------------------------------------------------------------
+
+void CNNTP::Connect(const QString &Server, quint16 Port, const QString &UserName,
+                    const QString &Password)
+{
+    Disconnect();
+    m_strServer = Server;
+    m_lngPort = Port;
+    m_strUserName = UserName;
+    m_strPassword = Password;
+    m_lngState = StateGreeting;
+    m_strResponse.clear();
+    m_strLastCommand.clear();
+    m_strLastArguments.clear();
+    emit SessionProtocolMessage(QStringLiteral("Connecting to ") + Server + QStringLiteral("..."),
+                                1);
+
+    DropSocket();
+    CSocket *socket = nullptr;
+    try {
+        socket = new CSocket(this);
+    } catch (const RaisedError &e) {
+        m_lngState = StateIdle;
+        emit SessionProtocolMessage(
+            e.Description().isEmpty() ? SocketErrorText(e.Number()) : e.Description(), 3);
+        emit OnConnected(1);
+        return;
+    }
+    m_objControlSocket = socket;
+    connect(socket, &CSocket::OnConnect, this, &CNNTP::m_objControlSocket_OnConnect,
+            Qt::DirectConnection);
+    connect(socket, &CSocket::OnConnectionRequest, this,
+            &CNNTP::m_objControlSocket_OnConnectionRequest, Qt::DirectConnection);
+    connect(socket, &CSocket::OnDataArrival, this, &CNNTP::m_objControlSocket_OnDataArrival,
+            Qt::DirectConnection);
+    connect(socket, &CSocket::OnClose, this, &CNNTP::m_objControlSocket_OnClose,
+            Qt::DirectConnection);
+    connect(socket, &CSocket::OnError, this, &CNNTP::m_objControlSocket_OnError,
+            Qt::DirectConnection);
+
+    m_blnAwaitingReply = true;
+    m_objTimeOut->SetTimeOutValue(m_lngTimeOutValue);
+    m_objTimeOut->StartTimer();
+    // A refusal may be reported from inside this call, which then drops the
+    // socket: `socket` stays valid until the event loop deletes it.
+    socket->Connect(Server, QVariant(int(Port)));
+}
+
+void CNNTP::SelectGroup(const QString &Group)
+{
+    m_strGroup = Group;
+    m_lngState = StateGroup;
+    SendAsynch(QStringLiteral("GROUP"), Group);
+}
+
+void CNNTP::DownloadHeader(double HeaderID)
+{
+    m_dblArticle = HeaderID;
+    m_lngState = StateHead;
+    SendAsynch(QStringLiteral("HEAD"), QString::number(HeaderID, 'f', 0));
+}
+
+void CNNTP::DownloadGroups()
+{
+    m_lngState = StateList;
+    SendAsynch(QStringLiteral("LIST"), QString());
+}
+
+void CNNTP::Disconnect()
+{
+    m_objTimeOut->StopTimer();
+    m_blnAwaitingReply = false;
+    m_lngState = StateIdle;
+    if (!m_objControlSocket || m_objControlSocket->State() == 0)
+        return;
+    if (m_objControlSocket->State() == SocketConnected) {
+        m_lngState = StateQuit;
+        SendAsynch(QStringLiteral("QUIT"), QString());
+    } else {
+        // Still looking up or connecting (or already failing): there is no
+        // session to leave, only an attempt to abandon.
+        DropSocket();
+    }
+}
+
+void CNNTP::SendAsynch(const QString &strCommand, const QString &strArguments)
+{
+    if (!m_objControlSocket)
+        return;
+    m_strResponse.clear();
+    m_strLastCommand = strCommand;
+    m_strLastArguments = strArguments;
+    const qint32 socketState = m_objControlSocket->State();
+    if (socketState == 0 || socketState == 8 || socketState == 9) {
+        // The connection is gone or going (closed by either side, or
+        // failed): say so now rather than wait out the deadline.
+        const bool quiet = m_lngState == StateQuit;
+        m_lngState = StateIdle;
+        DropSocket();
+        if (!quiet)
+            emit SessionProtocolMessage(SocketErrorText(ErrorNotConnected), 3);
+        return;
+    }
+    QString line = strCommand;
+    if (!strCommand.isEmpty())
+        line += QLatin1Char(' ') + strArguments;
+    // A line break inside a name, group or password would end the command
+    // early and make the server read the rest as a command of its own.
+    line.remove(QLatin1Char('\r')).remove(QLatin1Char('\n')).remove(QChar(0));
+    line += QLatin1String("\r\n");
+    // The clock runs first: a failure reported from inside SendData stops it.
+    m_blnAwaitingReply = true;
+    m_objTimeOut->SetTimeOutValue(m_lngTimeOutValue);
+    m_objTimeOut->StartTimer();
+    m_objControlSocket->SendData(line.toLatin1());
+}
+
+// ---- socket notifications ----------------------------------------------------
+
+void CNNTP::m_objControlSocket_OnConnect()
+{
+    if (m_blnAwaitingReply)
+        m_objTimeOut->Reset();
+}
+
+void CNNTP::m_objControlSocket_OnConnectionRequest(qint32 requestID)
+{
+    m_objControlSocket->CloseSocket();
+    m_objControlSocket->Accept(requestID);
+}
+
+void CNNTP::m_objControlSocket_OnDataArrival(qint32)
+{
+    QByteArray data;
+    m_objControlSocket->GetData(data);
+    if (data.isEmpty())
+        return;
+    // Consumed replies are cut off the front only now and then, so that a
+    // long block arriving in many reads is not copied again at every read.
+    const qsizetype used = m_lngIncomingStart;
+    if (used > 0 && (used == m_bytIncoming.size() || used >= 65536)) {
+        m_bytIncoming.remove(0, used);
+        m_lngScanFrom = std::max<qsizetype>(0, m_lngScanFrom - used);
+        if (m_lngStatusEnd >= 0)
+            m_lngStatusEnd -= used;
+        m_lngIncomingStart = 0;
+    }
+    m_bytIncoming.append(data);
+    if (m_blnAwaitingReply)
+        m_objTimeOut->Reset();
+    ProcessIncoming();
+}
+
+void CNNTP::m_objControlSocket_OnClose()
+{
+    if (m_blnAwaitingReply && m_lngState != StateQuit) {
+        FailSession(ClosedByServer);
+        return;
+    }
+    // A close after QUIT, or while nothing was asked, is no failure; the
+    // next command finds the connection gone.
+    if (m_lngState == StateQuit) {
+        m_objTimeOut->StopTimer();
+        m_blnAwaitingReply = false;
+        m_lngState = StateIdle;
+    }
+}
+
+void CNNTP::m_objControlSocket_OnError(qint16, QString &Description, qint32, const QString &,
+                                       const QString &, qint32, bool &)
+{
+    FailSession(Description);
+}
+
+void CNNTP::m_objTimeOut_TimeOut()
+{
+    if (!m_blnAwaitingReply || !m_objControlSocket) {
+        m_objTimeOut->StopTimer();
+        return;
+    }
+    if (m_lngState == StateQuit) {
+        // The server did not say goodbye; the session is over all the same.
+        m_objTimeOut->StopTimer();
+        m_blnAwaitingReply = false;
+        m_lngState = StateIdle;
+        DropSocket();
+        return;
+    }
+    FailSession(SocketErrorText(ErrorTimedOut));
+}
+
+// ---- reply gathering -------------------------------------------------------------
+
+void CNNTP::ProcessIncoming()
+{
+    const quint64 session = m_lngSession;
+    while (m_lngSession == session && m_lngIncomingStart < m_bytIncoming.size()) {
+        int code = 0;
+        switch (ScanReply(code)) {
+        case Scan::Incomplete:
+            return;
+        case Scan::TooLarge:
+            FailSession(ReplyTooLarge);
+            return;
+        case Scan::NoReply:
+            continue;
+        case Scan::Complete:
+            HandleReply(code);
+            break;
+        }
+    }
+}
+
+// Looks at the bytes from m_lngIncomingStart on. A whole reply is moved into
+// m_strResponse (dot-stuffing undone) and consumed; a first line that is no
+// reply by its code is consumed and dropped.
+CNNTP::Scan CNNTP::ScanReply(int &code)
+{
+    const char *data = m_bytIncoming.constData();
+    const qsizetype start = m_lngIncomingStart;
+    const qsizetype size = m_bytIncoming.size();
+    const QByteArrayView view(m_bytIncoming);
+
+    if (m_lngStatusEnd < 0) {
+        const qsizetype from = std::max(start, m_lngScanFrom - 1);
+        const qsizetype crlf = view.indexOf(QByteArrayView("\r\n"), from);
+        if (crlf < 0) {
+            m_lngScanFrom = size;
+            return size - start > MaxReplySize ? Scan::TooLarge : Scan::Incomplete;
+        }
+        m_lngStatusEnd = crlf + 2;
+        m_lngScanFrom = m_lngStatusEnd;
+    }
+    const qsizetype statusEnd = m_lngStatusEnd;
+    const QString status = QString::fromLatin1(data + start, statusEnd - start);
+    code = modMain::GetReplyCode(status);
+    if (code == 0) {
+        m_lngIncomingStart = statusEnd;
+        m_lngStatusEnd = -1;
+        m_lngScanFrom = statusEnd;
+        return Scan::NoReply;
+    }
+    if (!IsMultiLine(code)) {
+        m_strResponse = status;
+        m_lngIncomingStart = statusEnd;
+        m_lngStatusEnd = -1;
+        m_lngScanFrom = statusEnd;
+        return Scan::Complete;
+    }
+
+    // The block ends at a line holding a single "."; the status line's own
+    // CR LF counts as the line end before it.
+    const qsizetype limit = code == 215 ? MaxListReplySize : MaxReplySize;
+    const qsizetype from = std::max(statusEnd - 2, m_lngScanFrom - 4);
+    const qsizetype end = view.indexOf(QByteArrayView("\r\n.\r\n"), from);
+    if (end < 0) {
+        m_lngScanFrom = size;
+        return size - start > limit ? Scan::TooLarge : Scan::Incomplete;
+    }
+    const qsizetype replyEnd = end + 5;
+    if (replyEnd - start > limit)
+        return Scan::TooLarge;
+
+    QString reply = status;
+    reply.reserve(replyEnd - start);
+    qsizetype lineStart = statusEnd;
+    while (lineStart < replyEnd) {
+        qsizetype lineEnd = view.indexOf(QByteArrayView("\r\n"), lineStart) + 2;
+        qsizetype from = lineStart;
+        if (lineEnd - lineStart > 3 && data[lineStart] == '.')
+            ++from; // ".." at a line start stands for "."
+        reply += QLatin1String(data + from, lineEnd - from);
+        lineStart = lineEnd;
+    }
+    m_strResponse = reply;
+    m_lngIncomingStart = replyEnd;
+    m_lngStatusEnd = -1;
+    m_lngScanFrom = replyEnd;
+    return Scan::Complete;
+}
+
+// A whole reply with a code is in m_strResponse.
+void CNNTP::HandleReply(int code)
+{
+    const bool awaited = m_blnAwaitingReply;
+    m_blnAwaitingReply = false;
+
+    if (code == 205) {
+        const qint32 was = m_lngState;
+        m_objTimeOut->StopTimer();
+        m_objControlSocket->CloseSocket();
+        m_lngState = StateIdle;
+        emit SessionProtocolMessage(QStringLiteral("Closing connection. Goodbye!"), 1);
+        // Unasked, before the command's answer: the owner must not wait on.
+        if (awaited && was != StateQuit) {
+            emit SessionProtocolMessage(ClosedByServer, 3);
+            if (was == StateGreeting || was == StateLogin)
+                emit OnConnected(1);
+        }
+        return;
+    }
+    if (!awaited)
+        return; // nothing was asked: a second notification for an answered command would mislead
+                // the owner
+    if (code == 480 || code == 483 || code == 502) {
+        // Login or encryption needed, or not permitted: the server's own
+        // words tell the user more than "Unknown Group" would.
+        QString line = m_strResponse;
+        line.chop(2);
+        emit SessionProtocolMessage(line, 3);
+    }
+
+    switch (m_lngState) {
+    case StateGreeting:
+        AsynchConnecting(code);
+        break;
+    case StateLogin:
+        AsynchLogin(code);
+        break;
+    case StateList:
+        AsynchDownloadGroups(code);
+        break;
+    case StateHead:
+        AsynchDownloadHeader(code);
+        break;
+    case StateGroup:
+        AsynchGroupSelecting(code);
+        break;
+    default:
+        break;
+    }
+    // The owner usually sent the next command from inside the handler's
+    // notification; only when nothing is outstanding does the clock stop.
+    if (!m_blnAwaitingReply)
+        m_objTimeOut->StopTimer();
+}
+
+// ---- reply handlers ------------------------------------------------------------
+
+int CNNTP::AsynchConnecting(int ReplyCode)
+{
+    if (ReplyCode == 200 || ReplyCode == 201) {
+        emit SessionProtocolMessage(QStringLiteral("Connected"), 1);
+        if (m_strUserName.isEmpty() && m_strPassword.isEmpty()) {
+            emit OnConnected(0);
+            return 1;
+        }
+        m_lngState = StateLogin;
+        SendAsynch(QStringLiteral("AUTHINFO user"), m_strUserName);
+        return 0;
+    }
+    emit SessionProtocolMessage(QStringLiteral("Connexion error"), 3);
+    emit OnConnected(1);
+    Disconnect();
+    return 0;
+}
+
+int CNNTP::AsynchLogin(int ReplyCode)
+{
+    if (m_strLastCommand == QLatin1String("AUTHINFO user") && ReplyCode == 381) {
+        SendAsynch(QStringLiteral("AUTHINFO pass"), m_strPassword);
+        return 0;
+    }
+    const bool accepted = ReplyCode == 250 || ReplyCode == 281;
+    const QString user = m_strUserName;
+    if (accepted) {
+        emit SessionProtocolMessage(QStringLiteral("User ") + user + QStringLiteral(" logged in"),
+                                    1);
+        emit OnConnected(0);
+        return 1;
+    }
+    emit SessionProtocolMessage(QStringLiteral("User ") + user + QStringLiteral(" not logged in"),
+                                3);
+    emit OnConnected(1);
+    Disconnect();
+    return 0;
+}
+
+int CNNTP::AsynchGroupSelecting(int ReplyCode)
+{
+    qint64 first = 0, last = 0;
+    const QString group = m_strGroup;
+    if (ReplyCode == 211) {
+        // "211 count first last group": the numbers stand between the
+        // second, third and fourth spaces.
+        const QString &r = m_strResponse;
+        const qsizetype s1 = r.indexOf(u' ');
+        const qsizetype s2 = s1 < 0 ? -1 : r.indexOf(u' ', s1 + 1);
+        const qsizetype s3 = s2 < 0 ? -1 : r.indexOf(u' ', s2 + 1);
+        qint64 count = -1;
+        if (s2 >= 0)
+            ReadArticleNumber(QStringView(r).mid(s1 + 1, s2 - s1 - 1), count);
+        if (s3 >= 0 && ReadArticleNumber(QStringView(r).mid(s2 + 1, s3 - s2 - 1), first) &&
+            first > 0) {
+            qsizetype s4 = r.indexOf(u' ', s3 + 1);
+            if (s4 >= 0 && !ReadArticleNumber(QStringView(r).mid(s3 + 1, s4 - s3 - 1), last))
+                last = 0;
+        }
+        // A group that holds no articles: count 0, or a high mark below
+        // the low one, however the numbers are written.
+        if (count == 0 || last < first)
+            first = last = 0;
+        emit SessionProtocolMessage(QStringLiteral("Group ") + group + QStringLiteral(" selected"),
+                                    1);
+    } else {
+        emit SessionProtocolMessage(QStringLiteral("Unknown Group ") + group, 3);
+    }
+    emit OnGroupSelected(double(first), double(last));
+    return 1;
+}
+
+int CNNTP::AsynchDownloadHeader(int ReplyCode)
+{
+    modNNTP::ArticleHeader h;
+    if (ReplyCode == 221)
+        h = modNNTP::ParseArticleHeader(m_strResponse, m_dblArticle);
+    const double article = m_dblArticle;
+    emit OnHeaderComplete(h.from, h.Subject, h.PostDate, h.MessageID, article);
+    return 1;
+}
+
+int CNNTP::AsynchDownloadGroups(int ReplyCode)
+{
+    if (ReplyCode != 215)
+        return 0;
+    QStringList groups;
+    const QString &r = m_strResponse;
+    qsizetype lineStart = r.indexOf(QLatin1String("\r\n")) + 2; // past the status line
+    while (lineStart > 1 && lineStart < r.size()) {
+        const qsizetype lineEnd = r.indexOf(QLatin1String("\r\n"), lineStart);
+        if (lineEnd < 0)
+            break;
+        const QStringView line = QStringView(r).mid(lineStart, lineEnd - lineStart);
+        const qsizetype space = line.indexOf(u' ');
+        const QStringView word = space < 0 ? line : line.left(space);
+        if (word.size() >= 3 && word.contains(u'.'))
+            groups << word.toString();
+        lineStart = lineEnd + 2;
+    }
+    const qsizetype padded = (groups.size() + 99) / 100 * 100;
+    while (groups.size() < padded)
+        groups << QString();
+    emit OnDownloadGroups(groups);
+    return 0;
+}
+
+// ---- failures ----------------------------------------------------------------
+
+// The session cannot go on: the owner hears why, and a client still waiting
+// for its greeting or login also hears that it will not be connected.
+void CNNTP::FailSession(const QString &text)
+{
+    const bool beforeReady = m_lngState == StateGreeting || m_lngState == StateLogin;
+    const bool leaving = m_lngState == StateQuit;
+    m_objTimeOut->StopTimer();
+    m_blnAwaitingReply = false;
+    m_lngState = StateIdle;
+    DropSocket();
+    if (leaving)
+        return;
+    emit SessionProtocolMessage(text, 3);
+    if (beforeReady)
+        emit OnConnected(1);
+}
+
+// Closes and lets go of the socket object. It may be inside one of its own
+// notifications, so it is deleted once that has returned.
+void CNNTP::DropSocket()
+{
+    ++m_lngSession;
+    m_bytIncoming.clear();
+    m_lngIncomingStart = 0;
+    m_lngStatusEnd = -1;
+    m_lngScanFrom = 0;
+    if (!m_objControlSocket)
+        return;
+    CSocket *socket = m_objControlSocket;
+    m_objControlSocket = nullptr;
+    disconnect(socket, nullptr, this, nullptr);
+    socket->CloseSocket();
+    socket->CloseSocket(); // the second call releases a half-closed handle at once
+    socket->deleteLater();
+}

@@ -1,0 +1,103 @@
+#pragma once
+// One NNTP session with one news server over one socket object: greeting,
+// AUTHINFO login, GROUP, HEAD, LIST and QUIT, one command at a time. Every
+// method returns at once; replies come back as signals, raised synchronously
+// from inside the socket's notifications. The owner may call any method from
+// inside any of these signals (it usually sends the next command there).
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class CSocket;
+class CTimeout;
+
+class CNNTP : public QObject
+{
+    Q_OBJECT
+
+  public:
+    // Raises RaisedError when the timeout object cannot be made.
+    explicit CNNTP(QObject *parent = nullptr);
+    ~CNNTP() override;
+
+    void Connect(const QString &Server, quint16 Port, const QString &UserName,
+                 const QString &Password);
+    void SelectGroup(const QString &Group);
+    void DownloadHeader(double HeaderID);
+    void DownloadGroups();
+    void Disconnect();
+
+    // What reply the session waits for: 1 greeting, 3 login, 4 QUIT,
+    // 5 nothing, 6 LIST, 7 HEAD, 8 GROUP.
+    qint32 State() const { return m_lngState; }
+    // How long a reply may keep the session waiting, counted from the last
+    // command sent or the last data received (milliseconds).
+    int TimeOutValue() const { return m_lngTimeOutValue; }
+    void SetTimeOutValue(int milliseconds) { m_lngTimeOutValue = milliseconds; }
+
+    // Largest reply taken in; a larger one fails the session.
+    static constexpr qsizetype MaxReplySize = qsizetype(1) << 20;      // status line, header
+    static constexpr qsizetype MaxListReplySize = qsizetype(64) << 20; // group list
+
+  signals:
+    void OnConnected(qint32 Status);
+    void OnGroupSelected(double BottomID, double TopID);
+    void OnDownloadGroups(const QStringList &groups);
+    void OnHeaderComplete(const QString &from, const QString &Subject, const QString &PostDate,
+                          const QString &MessageID, double ArticleID);
+    void SessionProtocolMessage(const QString &strMessage, qint32 MessageType);
+
+  private slots:
+    void m_objControlSocket_OnConnect();
+    void m_objControlSocket_OnConnectionRequest(qint32 requestID);
+    void m_objControlSocket_OnDataArrival(qint32 bytesTotal);
+    void m_objControlSocket_OnClose();
+    void m_objControlSocket_OnError(qint16 Number, QString &Description, qint32 Scode,
+                                    const QString &Source, const QString &HelpFile,
+                                    qint32 HelpContext, bool &CancelDisplay);
+    void m_objTimeOut_TimeOut();
+
+  private:
+    enum class Scan { Incomplete, Complete, NoReply, TooLarge };
+
+    void SendAsynch(const QString &strCommand, const QString &strArguments);
+    int AsynchConnecting(int ReplyCode);
+    int AsynchLogin(int ReplyCode);
+    int AsynchGroupSelecting(int ReplyCode);
+    int AsynchDownloadHeader(int ReplyCode);
+    int AsynchDownloadGroups(int ReplyCode);
+
+    void ProcessIncoming();
+    Scan ScanReply(int &code);
+    void HandleReply(int code);
+    void FailSession(const QString &text);
+    void DropSocket();
+
+    CSocket *m_objControlSocket = nullptr;
+    CTimeout *m_objTimeOut = nullptr;
+    QString m_strServer;
+    qint32 m_lngPort = 0;
+    QString m_strUserName;
+    QString m_strPassword;
+    QString m_strResponse;
+    qint32 m_lngState = 5;
+    QString m_strLastCommand;
+    QString m_strLastArguments;
+    int m_lngTimeOutValue = 60000;
+    double m_dblArticle = 0;
+    QString m_strGroup;
+
+    // Bytes received and not yet handed on as a whole reply, read from
+    // m_lngIncomingStart on; the reply being gathered has its status line
+    // end at m_lngStatusEnd (-1 until seen) and its terminator is searched
+    // from m_lngScanFrom on.
+    QByteArray m_bytIncoming;
+    qsizetype m_lngIncomingStart = 0;
+    qsizetype m_lngStatusEnd = -1;
+    qsizetype m_lngScanFrom = 0;
+    bool m_blnAwaitingReply = false;
+    // Changes whenever the connection is replaced or given up, so that a
+    // loop over received replies notices that an owner's call ended it.
+    quint64 m_lngSession = 0;
+};
