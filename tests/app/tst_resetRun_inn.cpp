@@ -5,19 +5,17 @@
 #include "app/frmReader.h"
 #include "cache/modFile.h"
 #include "common/modMain.h"
+#include "support/InnManifest.h"
 #include "support/ModalDriver.h"
 #include "support/ReaderDriver.h"
 #include "support/TestSupport.h"
 
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
 #include <QTest>
 #include <memory>
-
-#include <unistd.h>
 
 class tst_resetRun_inn : public QObject
 {
@@ -34,25 +32,9 @@ class tst_resetRun_inn : public QObject
   private slots:
     void initTestCase()
     {
-        if (::geteuid() != 0)
-            QSKIP("The INN test needs root: run tests/support/inn_setup.sh as root, then this test "
-                  "as root.");
-        const QString path =
-            qEnvironmentVariable("POINTWIND_INN_MANIFEST", "/var/lib/pointwind-inn/inn.env");
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            const QByteArray why = "INN is not set up (no " + path.toLocal8Bit() +
-                                   "): run `bash tests/support/inn_setup.sh` as root first.";
-            if (!qEnvironmentVariableIsEmpty("CI"))
-                QFAIL(why.constData());
-            QSKIP(why.constData());
-        }
-        for (const QByteArray &line : file.readAll().split('\n')) {
-            const qsizetype eq = line.indexOf('=');
-            if (eq > 0)
-                inn.insert(QString::fromLatin1(line.left(eq)),
-                           QString::fromLatin1(line.mid(eq + 1)));
-        }
+        const TestSupport::InnManifest manifest = TestSupport::LoadInnManifest();
+        POINTWIND_REQUIRE_INN(manifest);
+        inn = manifest.values;
         QVERIFY(Value("COUNT") >= 300);
         QVERIFY(Value("READER_PORT") > 0 && Value("READER_PORT") <= 32767);
         QLocale::setDefault(QLocale::c());
