@@ -198,6 +198,7 @@ void CNNTP::SendAsynch(const QString &strCommand, const QString &strArguments)
     line += QLatin1String("\r\n");
     // The clock runs first: a failure reported from inside SendData stops it.
     m_blnAwaitingReply = true;
+    ++m_lngCommandsSent;
     m_objTimeOut->SetTimeOutValue(m_lngTimeOutValue);
     m_objTimeOut->StartTimer();
     m_objControlSocket->SendData(line.toLatin1());
@@ -234,9 +235,13 @@ void CNNTP::m_objControlSocket_OnDataArrival(qint32)
         m_lngIncomingStart = 0;
     }
     m_bytIncoming.append(data);
-    if (m_blnAwaitingReply)
-        m_objTimeOut->Reset();
+    const quint64 session = m_lngSession;
+    const quint64 commands = m_lngCommandsSent;
     ProcessIncoming();
+    // Data came, so the wait starts afresh, unless a command sent meanwhile
+    // already restarted the clock (the usual case: one restart per command).
+    if (m_blnAwaitingReply && session == m_lngSession && commands == m_lngCommandsSent)
+        m_objTimeOut->Reset();
 }
 
 void CNNTP::m_objControlSocket_OnClose()

@@ -100,4 +100,5 @@ class CNNTP : public QObject
     // Changes whenever the connection is replaced or given up, so that a
     // loop over received replies notices that an owner's call ended it.
     quint64 m_lngSession = 0;
+    quint64 m_lngCommandsSent = 0;
 };
