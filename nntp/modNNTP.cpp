@@ -326,7 +326,13 @@ ArticleHeader ParseArticleHeader(const QString &reply, double articleID)
 
 namespace {
 
-// An article number as a GROUP reply writes it: 1 to 16 digits.
+// The owner receives article numbers as doubles and writes HEAD lines from
+// them; above 2^53 - 1 a double no longer holds every whole number, and the
+// search would ask for articles other than the ones it means.
+constexpr qint64 MaxArticleNumber = (qint64(1) << 53) - 1;
+
+// An article number as a GROUP reply writes it: 1 to 16 digits, at most
+// MaxArticleNumber.
 bool ReadArticleNumber(QStringView text, qint64 &value)
 {
     if (text.isEmpty() || text.size() > 16)
@@ -337,6 +343,8 @@ bool ReadArticleNumber(QStringView text, qint64 &value)
             return false;
         v = v * 10 + (c.unicode() - u'0');
     }
+    if (v > MaxArticleNumber)
+        return false;
     value = v;
     return true;
 }
