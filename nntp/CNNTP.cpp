@@ -1,7 +1,6 @@
 #include "nntp/CNNTP.h"
 
 #include "common/Error.h"
-#include "common/modMain.h"
 #include "net/CSocket.h"
 #include "net/SocketErrorText.h"
 #include "nntp/modNNTP.h"
@@ -24,43 +23,6 @@ constexpr int ErrorNotConnected = 10057;
 
 const QString ClosedByServer = QStringLiteral("Connection closed by the server.");
 const QString ReplyTooLarge = QStringLiteral("The server's reply is too large; connection closed.");
-
-// Replies that RFC 3977 (and the extensions it lists) sends as a block of
-// lines ended by ".". 211 is one only after LISTGROUP, which is never sent.
-bool IsMultiLine(int code)
-{
-    switch (code) {
-    case 100:
-    case 101:
-    case 215:
-    case 220:
-    case 221:
-    case 222:
-    case 224:
-    case 225:
-    case 230:
-    case 231:
-    case 282:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// An article number as a GROUP reply writes it: 1 to 16 digits.
-bool ReadArticleNumber(QStringView text, qint64 &value)
-{
-    if (text.isEmpty() || text.size() > 16)
-        return false;
-    qint64 v = 0;
-    for (QChar c : text) {
-        if (c < u'0' || c > u'9')
-            return false;
-        v = v * 10 + (c.unicode() - u'0');
-    }
-    value = v;
-    return true;
-}
 
 } // namespace
 
@@ -198,6 +160,7 @@ void CNNTP::SendAsynch(const QString &strCommand, const QString &strArguments)
     line += QLatin1String("\r\n");
     // The clock runs first: a failure reported from inside SendData stops it.
     m_blnAwaitingReply = true;
+    ++m_lngCommandsSent;
     m_objTimeOut->SetTimeOutValue(m_lngTimeOutValue);
     m_objTimeOut->StartTimer();
     m_objControlSocket->SendData(line.toLatin1());
@@ -223,20 +186,14 @@ void CNNTP::m_objControlSocket_OnDataArrival(qint32)
     m_objControlSocket->GetData(data);
     if (data.isEmpty())
         return;
-    // Consumed replies are cut off the front only now and then, so that a
-    // long block arriving in many reads is not copied again at every read.
-    const qsizetype used = m_lngIncomingStart;
-    if (used > 0 && (used == m_bytIncoming.size() || used >= 65536)) {
-        m_bytIncoming.remove(0, used);
-        m_lngScanFrom = std::max<qsizetype>(0, m_lngScanFrom - used);
-        if (m_lngStatusEnd >= 0)
-            m_lngStatusEnd -= used;
-        m_lngIncomingStart = 0;
-    }
-    m_bytIncoming.append(data);
-    if (m_blnAwaitingReply)
-        m_objTimeOut->Reset();
+    m_objGatherer.Append(data);
+    const quint64 session = m_lngSession;
+    const quint64 commands = m_lngCommandsSent;
     ProcessIncoming();
+    // Data came, so the wait starts afresh, unless a command sent meanwhile
+    // already restarted the clock (the usual case: one restart per command).
+    if (m_blnAwaitingReply && session == m_lngSession && commands == m_lngCommandsSent)
+        m_objTimeOut->Reset();
 }
 
 void CNNTP::m_objControlSocket_OnClose()
@@ -282,89 +239,21 @@ void CNNTP::m_objTimeOut_TimeOut()
 void CNNTP::ProcessIncoming()
 {
     const quint64 session = m_lngSession;
-    while (m_lngSession == session && m_lngIncomingStart < m_bytIncoming.size()) {
+    while (m_lngSession == session && m_objGatherer.HasPending()) {
         int code = 0;
-        switch (ScanReply(code)) {
-        case Scan::Incomplete:
+        switch (m_objGatherer.Next(code, m_strResponse)) {
+        case NntpReplyGatherer::Scan::Incomplete:
             return;
-        case Scan::TooLarge:
+        case NntpReplyGatherer::Scan::TooLarge:
             FailSession(ReplyTooLarge);
             return;
-        case Scan::NoReply:
+        case NntpReplyGatherer::Scan::NoReply:
             continue;
-        case Scan::Complete:
+        case NntpReplyGatherer::Scan::Complete:
             HandleReply(code);
             break;
         }
     }
-}
-
-// Looks at the bytes from m_lngIncomingStart on. A whole reply is moved into
-// m_strResponse (dot-stuffing undone) and consumed; a first line that is no
-// reply by its code is consumed and dropped.
-CNNTP::Scan CNNTP::ScanReply(int &code)
-{
-    const char *data = m_bytIncoming.constData();
-    const qsizetype start = m_lngIncomingStart;
-    const qsizetype size = m_bytIncoming.size();
-    const QByteArrayView view(m_bytIncoming);
-
-    if (m_lngStatusEnd < 0) {
-        const qsizetype from = std::max(start, m_lngScanFrom - 1);
-        const qsizetype crlf = view.indexOf(QByteArrayView("\r\n"), from);
-        if (crlf < 0) {
-            m_lngScanFrom = size;
-            return size - start > MaxReplySize ? Scan::TooLarge : Scan::Incomplete;
-        }
-        m_lngStatusEnd = crlf + 2;
-        m_lngScanFrom = m_lngStatusEnd;
-    }
-    const qsizetype statusEnd = m_lngStatusEnd;
-    const QString status = QString::fromLatin1(data + start, statusEnd - start);
-    code = modMain::GetReplyCode(status);
-    if (code == 0) {
-        m_lngIncomingStart = statusEnd;
-        m_lngStatusEnd = -1;
-        m_lngScanFrom = statusEnd;
-        return Scan::NoReply;
-    }
-    if (!IsMultiLine(code)) {
-        m_strResponse = status;
-        m_lngIncomingStart = statusEnd;
-        m_lngStatusEnd = -1;
-        m_lngScanFrom = statusEnd;
-        return Scan::Complete;
-    }
-
-    // The block ends at a line holding a single "."; the status line's own
-    // CR LF counts as the line end before it.
-    const qsizetype limit = code == 215 ? MaxListReplySize : MaxReplySize;
-    const qsizetype from = std::max(statusEnd - 2, m_lngScanFrom - 4);
-    const qsizetype end = view.indexOf(QByteArrayView("\r\n.\r\n"), from);
-    if (end < 0) {
-        m_lngScanFrom = size;
-        return size - start > limit ? Scan::TooLarge : Scan::Incomplete;
-    }
-    const qsizetype replyEnd = end + 5;
-    if (replyEnd - start > limit)
-        return Scan::TooLarge;
-
-    QString reply = status;
-    reply.reserve(replyEnd - start);
-    qsizetype lineStart = statusEnd;
-    while (lineStart < replyEnd) {
-        qsizetype lineEnd = view.indexOf(QByteArrayView("\r\n"), lineStart) + 2;
-        qsizetype from = lineStart;
-        if (lineEnd - lineStart > 3 && data[lineStart] == '.')
-            ++from; // ".." at a line start stands for "."
-        reply += QLatin1String(data + from, lineEnd - from);
-        lineStart = lineEnd;
-    }
-    m_strResponse = reply;
-    m_lngIncomingStart = replyEnd;
-    m_lngStatusEnd = -1;
-    m_lngScanFrom = replyEnd;
-    return Scan::Complete;
 }
 
 // A whole reply with a code is in m_strResponse.
@@ -469,25 +358,9 @@ int CNNTP::AsynchGroupSelecting(int ReplyCode)
     qint64 first = 0, last = 0;
     const QString group = m_strGroup;
     if (ReplyCode == 211) {
-        // "211 count first last group": the numbers stand between the
-        // second, third and fourth spaces.
-        const QString &r = m_strResponse;
-        const qsizetype s1 = r.indexOf(u' ');
-        const qsizetype s2 = s1 < 0 ? -1 : r.indexOf(u' ', s1 + 1);
-        const qsizetype s3 = s2 < 0 ? -1 : r.indexOf(u' ', s2 + 1);
-        qint64 count = -1;
-        if (s2 >= 0)
-            ReadArticleNumber(QStringView(r).mid(s1 + 1, s2 - s1 - 1), count);
-        if (s3 >= 0 && ReadArticleNumber(QStringView(r).mid(s2 + 1, s3 - s2 - 1), first) &&
-            first > 0) {
-            qsizetype s4 = r.indexOf(u' ', s3 + 1);
-            if (s4 >= 0 && !ReadArticleNumber(QStringView(r).mid(s3 + 1, s4 - s3 - 1), last))
-                last = 0;
-        }
-        // A group that holds no articles: count 0, or a high mark below
-        // the low one, however the numbers are written.
-        if (count == 0 || last < first)
-            first = last = 0;
+        const modNNTP::GroupRange range = modNNTP::ParseGroupReply(m_strResponse);
+        first = range.first;
+        last = range.last;
         emit SessionProtocolMessage(QStringLiteral("Group ") + group + QStringLiteral(" selected"),
                                     1);
     } else {
@@ -511,20 +384,7 @@ int CNNTP::AsynchDownloadGroups(int ReplyCode)
 {
     if (ReplyCode != 215)
         return 0;
-    QStringList groups;
-    const QString &r = m_strResponse;
-    qsizetype lineStart = r.indexOf(QLatin1String("\r\n")) + 2; // past the status line
-    while (lineStart > 1 && lineStart < r.size()) {
-        const qsizetype lineEnd = r.indexOf(QLatin1String("\r\n"), lineStart);
-        if (lineEnd < 0)
-            break;
-        const QStringView line = QStringView(r).mid(lineStart, lineEnd - lineStart);
-        const qsizetype space = line.indexOf(u' ');
-        const QStringView word = space < 0 ? line : line.left(space);
-        if (word.size() >= 3 && word.contains(u'.'))
-            groups << word.toString();
-        lineStart = lineEnd + 2;
-    }
+    QStringList groups = modNNTP::ParseGroupList(m_strResponse);
     const qsizetype padded = (groups.size() + 99) / 100 * 100;
     while (groups.size() < padded)
         groups << QString();
@@ -556,10 +416,7 @@ void CNNTP::FailSession(const QString &text)
 void CNNTP::DropSocket()
 {
     ++m_lngSession;
-    m_bytIncoming.clear();
-    m_lngIncomingStart = 0;
-    m_lngStatusEnd = -1;
-    m_lngScanFrom = 0;
+    m_objGatherer.Clear();
     if (!m_objControlSocket)
         return;
     CSocket *socket = m_objControlSocket;

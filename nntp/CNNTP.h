@@ -9,6 +9,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "nntp/NntpReplyGatherer.h"
+
 class CSocket;
 class CTimeout;
 
@@ -37,8 +39,8 @@ class CNNTP : public QObject
     void SetTimeOutValue(int milliseconds) { m_lngTimeOutValue = milliseconds; }
 
     // Largest reply taken in; a larger one fails the session.
-    static constexpr qsizetype MaxReplySize = qsizetype(1) << 20;      // status line, header
-    static constexpr qsizetype MaxListReplySize = qsizetype(64) << 20; // group list
+    static constexpr qsizetype MaxReplySize = NntpReplyGatherer::MaxReplySize;
+    static constexpr qsizetype MaxListReplySize = NntpReplyGatherer::MaxListReplySize;
 
   signals:
     void OnConnected(qint32 Status);
@@ -59,8 +61,6 @@ class CNNTP : public QObject
     void m_objTimeOut_TimeOut();
 
   private:
-    enum class Scan { Incomplete, Complete, NoReply, TooLarge };
-
     void SendAsynch(const QString &strCommand, const QString &strArguments);
     int AsynchConnecting(int ReplyCode);
     int AsynchLogin(int ReplyCode);
@@ -69,7 +69,6 @@ class CNNTP : public QObject
     int AsynchDownloadGroups(int ReplyCode);
 
     void ProcessIncoming();
-    Scan ScanReply(int &code);
     void HandleReply(int code);
     void FailSession(const QString &text);
     void DropSocket();
@@ -88,16 +87,11 @@ class CNNTP : public QObject
     double m_dblArticle = 0;
     QString m_strGroup;
 
-    // Bytes received and not yet handed on as a whole reply, read from
-    // m_lngIncomingStart on; the reply being gathered has its status line
-    // end at m_lngStatusEnd (-1 until seen) and its terminator is searched
-    // from m_lngScanFrom on.
-    QByteArray m_bytIncoming;
-    qsizetype m_lngIncomingStart = 0;
-    qsizetype m_lngStatusEnd = -1;
-    qsizetype m_lngScanFrom = 0;
+    // Bytes received and not yet handed on as a whole reply.
+    NntpReplyGatherer m_objGatherer;
     bool m_blnAwaitingReply = false;
     // Changes whenever the connection is replaced or given up, so that a
     // loop over received replies notices that an owner's call ended it.
     quint64 m_lngSession = 0;
+    quint64 m_lngCommandsSent = 0;
 };

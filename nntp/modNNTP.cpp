@@ -324,4 +324,71 @@ ArticleHeader ParseArticleHeader(const QString &reply, double articleID)
     return record;
 }
 
+namespace {
+
+// The owner receives article numbers as doubles and writes HEAD lines from
+// them; above 2^53 - 1 a double no longer holds every whole number, and the
+// search would ask for articles other than the ones it means.
+constexpr qint64 MaxArticleNumber = (qint64(1) << 53) - 1;
+
+// An article number as a GROUP reply writes it: 1 to 16 digits, at most
+// MaxArticleNumber.
+bool ReadArticleNumber(QStringView text, qint64 &value)
+{
+    if (text.isEmpty() || text.size() > 16)
+        return false;
+    qint64 v = 0;
+    for (QChar c : text) {
+        if (!IsDigit(c.unicode()))
+            return false;
+        v = v * 10 + (c.unicode() - u'0');
+    }
+    if (v > MaxArticleNumber)
+        return false;
+    value = v;
+    return true;
+}
+
+} // namespace
+
+GroupRange ParseGroupReply(QStringView r)
+{
+    // The numbers stand between the second, third and fourth spaces.
+    qint64 first = 0, last = 0;
+    const qsizetype s1 = r.indexOf(u' ');
+    const qsizetype s2 = s1 < 0 ? -1 : r.indexOf(u' ', s1 + 1);
+    const qsizetype s3 = s2 < 0 ? -1 : r.indexOf(u' ', s2 + 1);
+    qint64 count = -1;
+    if (s2 >= 0)
+        ReadArticleNumber(r.mid(s1 + 1, s2 - s1 - 1), count);
+    if (s3 >= 0 && ReadArticleNumber(r.mid(s2 + 1, s3 - s2 - 1), first) && first > 0) {
+        const qsizetype s4 = r.indexOf(u' ', s3 + 1);
+        if (s4 >= 0 && !ReadArticleNumber(r.mid(s3 + 1, s4 - s3 - 1), last))
+            last = 0;
+    }
+    // A group that holds no articles: count 0, or a high mark below the
+    // low one, however the numbers are written.
+    if (count == 0 || last < first)
+        first = last = 0;
+    return {first, last};
+}
+
+QStringList ParseGroupList(QStringView r)
+{
+    QStringList groups;
+    qsizetype lineStart = r.indexOf(u"\r\n") + 2; // past the status line
+    while (lineStart > 1 && lineStart < r.size()) {
+        const qsizetype lineEnd = r.indexOf(u"\r\n", lineStart);
+        if (lineEnd < 0)
+            break;
+        const QStringView line = r.mid(lineStart, lineEnd - lineStart);
+        const qsizetype space = line.indexOf(u' ');
+        const QStringView word = space < 0 ? line : line.left(space);
+        if (word.size() >= 3 && word.contains(u'.'))
+            groups << word.toString();
+        lineStart = lineEnd + 2;
+    }
+    return groups;
+}
+
 } // namespace modNNTP

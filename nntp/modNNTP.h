@@ -1,6 +1,8 @@
 #pragma once
 // Article header fields and posting dates of a HEAD reply.
 #include <QString>
+#include <QStringList>
+#include <QStringView>
 
 namespace modNNTP {
 
@@ -23,5 +25,18 @@ QString ConvertNNTPDate(const QString &value);
 // the header lines, each ended by CR LF, optionally ended by the "." line.
 // articleID is carried into the record as it is.
 ArticleHeader ParseArticleHeader(const QString &reply, double articleID);
+
+// The first and last article numbers of a 211 reply to GROUP
+// ("211 count first last group"). Both are 0 when the group holds no
+// articles or the numbers cannot be read.
+struct GroupRange {
+    qint64 first = 0;
+    qint64 last = 0;
+};
+GroupRange ParseGroupReply(QStringView reply);
+
+// The group names of a whole 215 reply to LIST: the first word of every
+// line after the status line that has at least 3 characters and a ".".
+QStringList ParseGroupList(QStringView reply);
 
 } // namespace modNNTP

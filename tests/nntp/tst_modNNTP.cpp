@@ -17,6 +17,8 @@ private slots:
     void ParseArticleHeader_messageId();
     void ParseArticleHeader_otherReplies();
     void ParseArticleHeader_hostileReplies();
+    void ParseGroupReply_numbersADoubleHolds();
+    void ParseGroupList_lines();
 };
 
 void tst_modNNTP::ConvertNNTPDate_forms()
@@ -187,6 +189,37 @@ void tst_modNNTP::ParseArticleHeader_hostileReplies()
     }
     QCOMPARE(ConvertNNTPDate(QStringLiteral("5 Jan 2005 12:00:00 (\\") + QString(size, u'\\')),
              QString("05/01/2005 12:00:00"));
+}
+
+void tst_modNNTP::ParseGroupReply_numbersADoubleHolds()
+{
+    const struct {
+        const char *reply;
+        qint64 first, last;
+    } rows[] = {
+        {"211 2 9007199254740990 9007199254740991 alt.test\r\n", 9007199254740990,
+         9007199254740991},
+        // Found by fuzzing: 9007199254760991 became another number as a double.
+        {"211 2 9007199254740190 9007199254760991 alt.t\n", 0, 0},
+        {"211 2 9007199254740991 9007199254740992 alt.test\r\n", 0, 0},
+        {"211 2 9007199254740992 9999999999999999 alt.test\r\n", 0, 0},
+        {"211 3 0005 0007 alt.test\r\n", 5, 7},
+        {"211 3 5 7\r\n", 0, 0}, // no name after the high mark
+    };
+    for (const auto &row : rows) {
+        const GroupRange r = ParseGroupReply(QString::fromLatin1(row.reply));
+        QCOMPARE(r.first, row.first);
+        QCOMPARE(r.last, row.last);
+    }
+}
+
+void tst_modNNTP::ParseGroupList_lines()
+{
+    // Lines that end without CR LF are not yet lines; a bare LF does not end one.
+    QCOMPARE(ParseGroupList(u"215 x\r\nalt.a 1 1 y\nalt.b 1 1 y\r\nalt.c"),
+             QStringList{"alt.a"});
+    QCOMPARE(ParseGroupList(u"215 no line end"), QStringList());
+    QCOMPARE(ParseGroupList(u"215 x\r\n.\r\n.. 1 1 y\r\nab. 1\r\n"), QStringList{"ab."});
 }
 
 QTEST_GUILESS_MAIN(tst_modNNTP)
