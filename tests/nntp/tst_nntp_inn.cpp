@@ -5,11 +5,11 @@
 #include "NntpRecorder.h"
 #include "common/modMain.h"
 #include "nntp/CNNTP.h"
+#include "support/InnManifest.h"
 #include "support/TestSupport.h"
 
 #include <QtTest>
 
-#include <unistd.h>
 
 namespace
 {
@@ -48,26 +48,9 @@ class tst_NntpInn : public QObject
   private slots:
     void initTestCase()
     {
-        if (::geteuid() != 0)
-            QSKIP("The INN test needs root: run tests/support/inn_setup.sh as root, then this test "
-                  "as root.");
-        const QString path =
-            qEnvironmentVariable("POINTWIND_INN_MANIFEST", "/var/lib/pointwind-inn/inn.env");
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            const QByteArray why = "INN is not set up (no " + path.toLocal8Bit() +
-                                   "): run `bash tests/support/inn_setup.sh` as root first.";
-            // On CI the setup is part of the run; a skip there would hide it.
-            if (!qEnvironmentVariableIsEmpty("CI"))
-                QFAIL(why.constData());
-            QSKIP(why.constData());
-        }
-        for (const QByteArray &line : file.readAll().split('\n')) {
-            const qsizetype eq = line.indexOf('=');
-            if (eq > 0)
-                inn.insert(QString::fromLatin1(line.left(eq)),
-                           QString::fromLatin1(line.mid(eq + 1)));
-        }
+        const TestSupport::InnManifest manifest = TestSupport::LoadInnManifest();
+        POINTWIND_REQUIRE_INN(manifest);
+        inn = manifest.values;
         QVERIFY(Port("READER_PORT") > 1024);
         QVERIFY(Port("AUTH_PORT") > 1024);
     }

@@ -1,0 +1,678 @@
+#include "app/frmReader.h"
+
+#include "app/modPictures.h"
+#include "cache/modFile.h"
+#include "cache/modNBZ.h"
+#include "common/modMain.h"
+#include "nntp/CNNTP.h"
+#include "ui/CCommonDialog.h"
+#include "ui/frmAbout.h"
+#include "ui/frmOptions.h"
+#include "ui/modSettings.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTreeWidget>
+
+namespace
+{
+
+const QString Go = QStringLiteral("Go");
+const QString Cancel = QStringLiteral("Cancel");
+const QString Finished = QStringLiteral("Finished!");
+
+// The window was laid out in twips; 15 twips make one pixel at 96 dpi.
+constexpr int Twips(int twips)
+{
+    return twips / 15;
+}
+
+// The system's time of day with seconds, without a time-zone name.
+QString TimeOfDayText()
+{
+    const QLocale locale;
+    QString format = locale.timeFormat(QLocale::LongFormat);
+    static const QRegularExpression zone(QStringLiteral("\\s*\\bt+\\b"));
+    format.remove(zone);
+    return locale.toString(QTime::currentTime(), format.trimmed());
+}
+
+// A stored setting read as a whole number in [low, high]; blanks around it
+// are allowed, anything else is not a number.
+bool SettingNumber(const QString &text, int low, int high, int &value)
+{
+    bool ok = false;
+    const int number = text.trimmed().toInt(&ok);
+    if (!ok || number < low || number > high)
+        return false;
+    value = number;
+    return true;
+}
+
+QString ReadSetting(const QString &key, const QString &defaultValue)
+{
+    return modSettings::ReadSetting(modSettings::AppName, modSettings::Section, key, defaultValue);
+}
+
+} // namespace
+
+frmReader::frmReader(QWidget *parent)
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                              Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                              Qt::WindowCloseButtonHint)
+{
+    setObjectName(QStringLiteral("frmReader"));
+    setWindowTitle(QStringLiteral("Pointwind v0.3"));
+    setWindowIcon(modPictures::ProgramIcon());
+    for (const char *key : {"warning", "abort", "info"})
+        ImageList1.insert(QLatin1String(key), modPictures::LogIcon(QLatin1String(key)));
+    BuildControls();
+
+    // Load.
+    NNTP = new CNNTP(this);
+    connect(NNTP, &CNNTP::SessionProtocolMessage, this, &frmReader::NNTP_SessionProtocolMessage);
+    connect(NNTP, &CNNTP::OnConnected, this, &frmReader::NNTP_OnConnected);
+    connect(NNTP, &CNNTP::OnGroupSelected, this, &frmReader::NNTP_OnGroupSelected);
+    connect(NNTP, &CNNTP::OnHeaderComplete, this, &frmReader::NNTP_OnHeaderComplete);
+    VScroll1->setValue(2);
+
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+frmReader::~frmReader()
+{
+    Form_Unload();
+    if (NNTP) {
+        // Nothing the client raises while it goes may reach a half-gone
+        // window.
+        NNTP->disconnect(this);
+        delete NNTP;
+        NNTP = nullptr;
+    }
+}
+
+void frmReader::BuildControls()
+{
+    // The layout is fixed, so the texts need a face of a known size to fit
+    // their places whatever the desktop's font settings.
+    QFont face = font();
+    face.setPixelSize(12);
+    setFont(face);
+
+    auto *client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    client->setFixedSize(Twips(7890), Twips(6525));
+    setCentralWidget(client);
+
+    auto label = [](QWidget *parent, const QString &name, const QString &text, QRect place) {
+        auto *l = new QLabel(text, parent);
+        l->setObjectName(name);
+        l->setGeometry(place);
+        return l;
+    };
+    // Value labels show what a server sent: never let it pass for markup.
+    auto value = [&](int index, QWidget *parent, QRect place) {
+        lbInfo[index] = label(parent, QStringLiteral("lbInfo_%1").arg(index), QString(), place);
+        lbInfo[index]->setTextFormat(Qt::PlainText);
+    };
+
+    Frame1 = new QGroupBox(QStringLiteral("Parameters"), client);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1->setGeometry(8, 4, 510, 106);
+
+    Command5 = new QPushButton(Frame1);
+    Command5->setObjectName(QStringLiteral("Command5"));
+    Command5->setGeometry(10, 22, 28, 24);
+    Command5->setIcon(modPictures::FolderPicture());
+    Command5->setIconSize(QSize(16, 16));
+    Command5->setToolTip(QStringLiteral("Open a group file cache"));
+
+    Text1 = new QLineEdit(Frame1);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setGeometry(42, 23, 458, 22);
+    Text1->setText(QStringLiteral("Choose group file cache you want to purge (look at "
+                                  ".\\NewsLeecher\\data\\cacheV3\\groups\\)"));
+    Text1->setCursorPosition(0);
+
+    Check1 = new QCheckBox(QStringLiteral("Make a backup"), Frame1);
+    Check1->setObjectName(QStringLiteral("Check1"));
+    Check1->setGeometry(12, 52, 150, 22);
+    Check1->setChecked(true);
+
+    Label1[0] = label(Frame1, QStringLiteral("Label1_0"), QStringLiteral("Newsgroup:"),
+                      QRect(176, 54, 76, 18));
+    value(0, Frame1, QRect(254, 54, 246, 18));
+
+    Label1[1] = label(Frame1, QStringLiteral("Label1_1"), QStringLiteral("Find articles posted "),
+                      QRect(12, 80, 134, 18));
+    Text2 = new QLineEdit(Frame1);
+    Text2->setObjectName(QStringLiteral("Text2"));
+    Text2->setGeometry(148, 78, 36, Twips(300));
+    Text2->setMaxLength(3);
+    Text2->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    Text2->installEventFilter(this);
+
+    VScroll1 = new QScrollBar(Qt::Vertical, Frame1);
+    VScroll1->setObjectName(QStringLiteral("VScroll1"));
+    VScroll1->setGeometry(185, 78, 17, Twips(300));
+    VScroll1->setRange(0, 130);
+    VScroll1->setSingleStep(1);
+    VScroll1->setPageStep(5);
+    VScroll1->setFocusPolicy(Qt::NoFocus);
+    connect(VScroll1, &QScrollBar::valueChanged, this, &frmReader::VScroll1_Change);
+
+    Label1[2] = label(Frame1, QStringLiteral("Label1_2"), QStringLiteral("day(s) ago max"),
+                      QRect(208, 80, 120, 18));
+
+    fraMain = new QGroupBox(QStringLiteral("Last Read Article/Log"), client);
+    fraMain->setObjectName(QStringLiteral("fraMain"));
+    fraMain->setGeometry(8, 114, 510, 280);
+
+    // The header of the article examined last: caption, then value.
+    const struct {
+        const char *caption;
+        QRect captionPlace;
+        QRect valuePlace;
+    } header[4] = {
+        {"ID:", QRect(12, 22, 26, 18), QRect(64, 22, 200, 18)},
+        {"Subject:", QRect(12, 42, 50, 18), QRect(64, 42, 436, 18)},
+        {"Date:", QRect(12, 62, 40, 18), QRect(64, 62, 150, 18)},
+        {"Age (day(s)):", QRect(240, 62, 84, 18), QRect(328, 62, 100, 18)},
+    };
+    for (int i = 0; i < 4; ++i) {
+        Label2[i] = label(fraMain, QStringLiteral("Label2_%1").arg(i),
+                          QLatin1String(header[i].caption), header[i].captionPlace);
+        value(i + 1, fraMain, header[i].valuePlace);
+    }
+
+    lstLog = new QTreeWidget(fraMain);
+    lstLog->setObjectName(QStringLiteral("lstLog"));
+    lstLog->setGeometry(10, 86, 490, 184);
+    lstLog->setHeaderLabels({QStringLiteral("Message")});
+    lstLog->setRootIsDecorated(false);
+    lstLog->setUniformRowHeights(true);
+    lstLog->setIconSize(QSize(16, 16));
+    lstLog->setSelectionMode(QAbstractItemView::SingleSelection);
+    lstLog->setFocusPolicy(Qt::ClickFocus);
+    lstLog->header()->setStretchLastSection(false);
+    lstLog->setColumnWidth(0, 466);
+
+    Command1 = new QPushButton(Go, client);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setGeometry(352, 402, 80, 26);
+    connect(Command1, &QPushButton::clicked, this, &frmReader::Command1_Click);
+
+    Command2 = new QPushButton(QStringLiteral("Quit"), client);
+    Command2->setObjectName(QStringLiteral("Command2"));
+    Command2->setGeometry(438, 402, 80, 26);
+    connect(Command2, &QPushButton::clicked, this, &frmReader::Command2_Click);
+
+    connect(Command5, &QPushButton::clicked, this, &frmReader::Command5_Click);
+
+    for (QWidget *w : {static_cast<QWidget *>(Text1), static_cast<QWidget *>(Command5),
+                       static_cast<QWidget *>(Check1), static_cast<QWidget *>(Text2),
+                       static_cast<QWidget *>(Command1), static_cast<QWidget *>(Command2)})
+        w->setFocusPolicy(Qt::StrongFocus);
+    setTabOrder(Text1, Command5);
+    setTabOrder(Command5, Check1);
+    setTabOrder(Check1, Text2);
+    setTabOrder(Text2, Command1);
+    setTabOrder(Command1, Command2);
+
+    QMenu *mnuDummy = menuBar()->addMenu(QStringLiteral("&File"));
+    mnuDummy->setObjectName(QStringLiteral("mnuDummy"));
+    mnuOptions = mnuDummy->addAction(QStringLiteral("&Edit NNTP Server"));
+    mnuOptions->setObjectName(QStringLiteral("mnuOptions"));
+    mnuOpen = mnuDummy->addAction(QStringLiteral("Open &Group File Cache"));
+    mnuOpen->setObjectName(QStringLiteral("mnuOpen"));
+    mnuQuit = mnuDummy->addAction(QStringLiteral("&Quit"));
+    mnuQuit->setObjectName(QStringLiteral("mnuQuit"));
+    // A menu title without items that acts when chosen.
+    mnuAbout = menuBar()->addAction(QStringLiteral("&About"));
+    mnuAbout->setObjectName(QStringLiteral("mnuAbout"));
+    connect(mnuOptions, &QAction::triggered, this, &frmReader::mnuOptions_Click);
+    connect(mnuOpen, &QAction::triggered, this, &frmReader::Command5_Click);
+    connect(mnuQuit, &QAction::triggered, this, &frmReader::close);
+    connect(mnuAbout, &QAction::triggered, this, &frmReader::mnuAbout_Click);
+
+    adjustSize();
+    setFixedSize(size());
+}
+
+void frmReader::SetErrorBox(ErrorBoxFunction box)
+{
+    m_fnErrorBox = std::move(box);
+}
+
+void frmReader::closeEvent(QCloseEvent *event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+// The client itself goes with the window: closing can happen from inside one
+// of its notifications, which it must outlive.
+void frmReader::Form_Unload()
+{
+    m_intStep = -1;
+    if (NNTP)
+        NNTP->Disconnect();
+}
+
+void frmReader::Command2_Click()
+{
+    close();
+}
+
+void frmReader::mnuOptions_Click()
+{
+    frmOptions dialog;
+    dialog.exec();
+}
+
+void frmReader::mnuAbout_Click()
+{
+    frmAbout dialog;
+    dialog.exec();
+}
+
+// ---------------------------------------------------------------------------
+// Opening a group cache file
+
+void frmReader::Command5_Click()
+{
+    // The pointer a run finds belongs to the run's group: a run may not go on
+    // to write it into a file chosen meanwhile.
+    if (RunUnderWay()) {
+        m_intStep = -1;
+        if (NNTP)
+            NNTP->Disconnect();
+    }
+
+    CCommonDialog dialog;
+    dialog.hwnd = this;
+    dialog.DialogTitle = QStringLiteral("Open...");
+    dialog.InitialDir = ReadSetting(QStringLiteral("Path"), QCoreApplication::applicationDirPath());
+    dialog.Filter = QStringLiteral("Group Header (*.nc1)") + QChar(0) + QStringLiteral("*.nc1");
+    const QString result = dialog.ShowOpen();
+    if (!result.isEmpty()) {
+        const QString path = result.chopped(1);
+        Text1->setText(path);
+        modSettings::WriteSetting(modSettings::AppName, modSettings::Section,
+                                  QStringLiteral("Path"), modFile::FolderOfPath(path));
+        m_strGroupFile = path;
+        m_strGroup = modNBZ::GroupNameFromPath(path);
+        lbInfo[0]->setText(m_strGroup);
+    }
+    Command1->setText(Go);
+    Text2->setFocus(Qt::OtherFocusReason);
+    Text2_GotFocus();
+}
+
+// ---------------------------------------------------------------------------
+// Day count
+
+bool frmReader::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == Text2) {
+        if (event->type() == QEvent::FocusIn) {
+            Text2_GotFocus();
+        } else if (event->type() == QEvent::KeyPress) {
+            const auto *key = static_cast<QKeyEvent *>(event);
+            int KeyAscii = 0;
+            if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
+                KeyAscii = 13;
+            else if (key->key() == Qt::Key_Backspace)
+                KeyAscii = 8;
+            else if (key->text().size() == 1)
+                KeyAscii = key->text().at(0).unicode();
+            // Keys that type nothing (arrows, Delete, Home) are the box's own.
+            if (KeyAscii != 0 && Text2_KeyPress(KeyAscii))
+                return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void frmReader::Text2_GotFocus()
+{
+    Text2->setSelection(0, Text2->text().size());
+}
+
+// Returns true when the key is swallowed.
+bool frmReader::Text2_KeyPress(int KeyAscii)
+{
+    if ((KeyAscii >= '0' && KeyAscii <= '9') || KeyAscii == 8)
+        return false;
+    if (KeyAscii == '+') {
+        if (VScroll1->value() < VScroll1->maximum())
+            VScroll1->setValue(VScroll1->value() + 1);
+        return true;
+    }
+    if (KeyAscii == '-') {
+        if (VScroll1->value() > VScroll1->minimum())
+            VScroll1->setValue(VScroll1->value() - 1);
+        return true;
+    }
+    if (KeyAscii == 13) {
+        // An empty box or a count beyond the spinner's range cannot be
+        // carried over: the spinner keeps its value and the text stays.
+        int days = 0;
+        if (SettingNumber(Text2->text(), VScroll1->minimum(), VScroll1->maximum(), days)) {
+            VScroll1->setValue(days);
+            VScroll1_Change(days); // "007" reads 7 even when the value was 7
+        }
+        return false;
+    }
+    return true;
+}
+
+void frmReader::VScroll1_Change(int value)
+{
+    Text2->setText(QString::number(value));
+}
+
+// ---------------------------------------------------------------------------
+// Log
+
+void frmReader::AddLogRow(const QString &strMessage, int MessageType)
+{
+    QString key = QStringLiteral("info");
+    if (MessageType == 2)
+        key = QStringLiteral("warning");
+    else if (MessageType == 3 || MessageType == 6)
+        key = QStringLiteral("abort");
+    auto *row = new QTreeWidgetItem;
+    row->setText(0, TimeOfDayText() + QLatin1Char(' ') + strMessage);
+    row->setToolTip(0, strMessage);
+    row->setIcon(0, ImageList1.value(key));
+    lstLog->addTopLevelItem(row);
+    lstLog->scrollToItem(row);
+}
+
+void frmReader::NNTP_SessionProtocolMessage(const QString &strMessage, int MessageType)
+{
+    AddLogRow(strMessage, MessageType);
+    if (MessageType != 3 || !RunUnderWay() || m_blnSessionFailed)
+        return;
+    // The client is still inside its handler and may have more to say
+    // (and a notification to raise): end the run once it has finished.
+    m_blnSessionFailed = true;
+    const quint32 run = m_lngRun;
+    QMetaObject::invokeMethod(
+        this,
+        [this, run] {
+            if (run == m_lngRun && RunUnderWay())
+                EndRun(QString());
+        },
+        Qt::QueuedConnection);
+}
+
+QString frmReader::NumberText(double value)
+{
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    // Adding 0 turns -0 into 0.
+    return locale.toString(value + 0.0, 'f', QLocale::FloatingPointShortest);
+}
+
+// ---------------------------------------------------------------------------
+// The reset run
+
+qint64 frmReader::R(qint64 a, qint64 b)
+{
+    const qint64 sum = a + b;
+    if (sum % 2 == 0)
+        return sum / 2;
+    const qint64 below = (sum - 1) / 2;
+    return below % 2 == 0 ? below : below + 1;
+}
+
+bool frmReader::RunUnderWay() const
+{
+    return m_intStep >= 1 && m_intStep <= 8;
+}
+
+// A run that can no longer move on: log why (when the client has not
+// already), leave the server and give the button back.
+void frmReader::EndRun(const QString &why)
+{
+    if (!why.isEmpty())
+        AddLogRow(why, 3);
+    m_intStep = -1;
+    Command1->setText(Go);
+    if (NNTP)
+        NNTP->Disconnect();
+}
+
+void frmReader::Command1_Click()
+{
+    if (Command1->text() == Go || Command1->text() == Finished) {
+        m_intStep = 0;
+    } else {
+        m_intStep = -1;
+        Command1->setText(Go);
+    }
+    RunNextStep();
+}
+
+QString frmReader::LoadServerSettings()
+{
+    m_strServer = ReadSetting(QStringLiteral("NNTPServer"), QString());
+    int number = 0;
+    const QString port = ReadSetting(QStringLiteral("NNTPPort"), QStringLiteral("119"));
+    if (!SettingNumber(port, 1, 32767, number))
+        return QStringLiteral("The NNTP port \"%1\" is not a number from 1 to 32767. "
+                              "Correct it in 'File\\Edit NNTP server'.")
+            .arg(port);
+    m_intPort = qint16(number);
+    const QString login = ReadSetting(QStringLiteral("Login"), QStringLiteral("0"));
+    if (!SettingNumber(login, -32768, 32767, number))
+        return QStringLiteral("The login setting \"%1\" is not a number. "
+                              "Correct it in 'File\\Edit NNTP server'.")
+            .arg(login);
+    m_intLogin = qint16(number);
+    if (m_intLogin > 0) {
+        m_strUserName = ReadSetting(QStringLiteral("UserName"), QString());
+        m_strPassword = ReadSetting(QStringLiteral("Password"), QString());
+    } else {
+        m_strUserName.clear();
+        m_strPassword.clear();
+    }
+    return QString();
+}
+
+void frmReader::RunNextStep()
+{
+    if (!NNTP)
+        return;
+    // After a failure of the session nothing may move the run on; it ends as
+    // soon as the client is done reporting.
+    if (m_blnSessionFailed && RunUnderWay())
+        return;
+    switch (m_intStep) {
+    case 0: {
+        ++m_lngRun;
+        m_blnSessionFailed = false;
+        m_intStep = 1;
+        m_strGroup = lbInfo[0]->text();
+        int days = 0;
+        if (!SettingNumber(Text2->text(), 0, 999, days)) {
+            m_intStep = -1;
+            AddLogRow(QStringLiteral("The day count \"%1\" is not a number.").arg(Text2->text()),
+                      3);
+            return;
+        }
+        m_dblDays = days;
+        const QString badSetting = LoadServerSettings();
+        if (m_strServer.isEmpty()) {
+            m_intStep = -1;
+            const QString text = QStringLiteral("NTTP server is not valid.\r\n"
+                                                "You should select 'File\\Edit NNTP server'.");
+            if (m_fnErrorBox)
+                m_fnErrorBox(text, QStringLiteral("Error"));
+            else
+                QMessageBox::warning(this, QStringLiteral("Error"), text);
+            return;
+        }
+        if (!badSetting.isEmpty()) {
+            m_intStep = -1;
+            AddLogRow(badSetting, 3);
+            return;
+        }
+        Command1->setText(Cancel);
+        NNTP->Connect(m_strServer, m_intPort, m_strUserName, m_strPassword);
+        break;
+    }
+    case 1:
+        m_intStep = 2;
+        NNTP->SelectGroup(m_strGroup);
+        break;
+    case 2:
+        m_intStep = 3;
+        NNTP->DownloadHeader(m_dblBottomID);
+        break;
+    case 3:
+        m_intStep = 4;
+        NNTP->DownloadHeader(m_dblTopID);
+        break;
+    case 4:
+        m_intStep = 5;
+        AddLogRow(QStringLiteral("Age range: ") + NumberText(m_dblBottomAge) + QLatin1Char('-') +
+                      NumberText(m_dblTopAge) + QStringLiteral(" day(s)"),
+                  1);
+        AddLogRow(QStringLiteral("Search for Article posted ") + NumberText(m_dblDays) +
+                      QStringLiteral(" day(s) ago... Please wait."),
+                  1);
+        m_dblLow = m_dblBottomID;
+        m_dblHigh = m_dblTopID;
+        m_dblArticleID = double(R(qint64(m_dblLow), qint64(m_dblHigh)));
+        NNTP->DownloadHeader(m_dblArticleID);
+        break;
+    case 5:
+        // Article numbers grow with the time of posting: a larger number is
+        // a newer article.
+        if (m_dblHigh - m_dblLow <= 2) {
+            m_intStep = 8;
+        } else if (m_dblArticleAge > m_dblDays) {
+            m_dblLow = m_dblArticleID;
+            m_dblArticleID = double(R(qint64(m_dblArticleID), qint64(m_dblHigh)));
+        } else if (m_dblArticleAge == m_dblDays) {
+            m_intStep = 8;
+        } else {
+            m_dblHigh = m_dblArticleID;
+            m_dblArticleID = double(R(qint64(m_dblArticleID), qint64(m_dblLow)));
+        }
+        // When the search has just ended this fetches the article found once
+        // more, so that the labels show it.
+        NNTP->DownloadHeader(m_dblArticleID);
+        break;
+    case 8: {
+        // The run is over whatever follows; a late notification must not
+        // run this step again.
+        m_intStep = -1;
+        AddLogRow(QStringLiteral("ID founded!"), 1);
+        NNTP->Disconnect();
+        if (Check1->isChecked()) {
+            const qint16 backup = modFile::BackupFile(m_strGroupFile);
+            if (backup < 0) {
+                AddLogRow(QStringLiteral("Operation aborted"), 2);
+                return;
+            }
+            if (backup == 0) {
+                AddLogRow(QStringLiteral("The backup copy ") +
+                              modFile::FileNameOfPath(m_strGroupFile) +
+                              QStringLiteral(".bak could not be made: the file was not changed."),
+                          3);
+                Command1->setText(Go);
+                return;
+            }
+        }
+        if (modNBZ::WriteGroupCacheFile(m_strGroupFile, m_strServer, m_dblArticleID) >= 1)
+            AddLogRow(modFile::FileNameOfPath(m_strGroupFile) +
+                          QStringLiteral(" created! You can now make an update in Newsleecher."),
+                      1);
+        else
+            AddLogRow(QStringLiteral("File access error occured :("), 3);
+        Command1->setText(Finished);
+        Command2->setFocus(Qt::OtherFocusReason);
+        break;
+    }
+    case -1:
+        NNTP->Disconnect();
+        break;
+    default:
+        break;
+    }
+}
+
+void frmReader::NNTP_OnConnected(int Status)
+{
+    if (Status == 0) {
+        RunNextStep();
+    } else if (m_intStep == 1) {
+        // The client has logged why.
+        EndRun(QString());
+    }
+}
+
+void frmReader::NNTP_OnGroupSelected(double BottomID, double TopID)
+{
+    if (BottomID + TopID > 0) {
+        m_dblBottomID = BottomID;
+        m_dblTopID = TopID;
+        AddLogRow(QStringLiteral("Pointer range: ") + NumberText(BottomID) + QLatin1Char('-') +
+                      NumberText(TopID),
+                  1);
+        RunNextStep();
+    } else if (m_intStep == 2) {
+        // An unknown group has been reported by the client already; a group
+        // without articles has not.
+        EndRun(m_blnSessionFailed
+                   ? QString()
+                   : QStringLiteral("Group ") + m_strGroup + QStringLiteral(" holds no articles"));
+    }
+}
+
+void frmReader::NNTP_OnHeaderComplete(const QString &from, const QString &Subject,
+                                      const QString &PostDate, const QString &MessageID,
+                                      double ArticleID)
+{
+    Q_UNUSED(from);
+    Q_UNUSED(MessageID);
+    // An article without a readable date tells nothing about the age: like a
+    // missing article, it keeps the previous one rather than counting as 0.
+    if (!Subject.isEmpty() && !PostDate.isEmpty()) {
+        m_dblArticleAge = modMain::AgeInDays(PostDate);
+        // The number asked for: in the first two requests that is the lowest
+        // or highest article, not the probe of the run before.
+        lbInfo[1]->setText(NumberText(ArticleID));
+        lbInfo[2]->setText(Subject);
+        lbInfo[3]->setText(PostDate);
+        lbInfo[4]->setText(NumberText(m_dblArticleAge));
+        if (m_intStep == 3)
+            m_dblBottomAge = m_dblArticleAge;
+        else if (m_intStep == 4)
+            m_dblTopAge = m_dblArticleAge;
+    }
+    RunNextStep();
+}

@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Tries Pointwind without a news account: builds it, starts a small local
+# news server on 127.0.0.1 that serves a generated group whose articles span
+# the last four months, puts a sample group cache file in a throwaway folder,
+# points a throwaway settings store at that server and starts Pointwind.
+# Everything is removed again when Pointwind closes.
+#
+#   scripts/demo.sh                          the program, to try by hand
+#   scripts/demo.sh --screenshot FILE.png    one finished run, pictured under
+#                                            a virtual X server (installs xvfb)
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+shot=""
+if [[ "${1:-}" == "--screenshot" ]]; then
+    [[ -n "${2:-}" ]] || { echo "usage: $0 [--screenshot FILE.png]" >&2; exit 2; }
+    shot="$(cd "$(dirname "$2")" && pwd)/$(basename "$2")"
+    export POINTWIND_EXTRA_PACKAGES="xvfb xauth ${POINTWIND_EXTRA_PACKAGES:-}"
+fi
+source "$root/scripts/deps.sh"
+
+build="$root/build-demo"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPOINTWIND_BENCH=OFF >/dev/null
+targets=(pointwind nntp_test_server)
+[[ -n "$shot" ]] && targets+=(demo_screenshot)
+cmake --build "$build" --target "${targets[@]}"
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/pointwind-demo.XXXXXX")"
+server_pid=""
+cleanup() {
+    if [[ -n "$server_pid" ]]; then
+        kill "$server_pid" 2>/dev/null || true
+        wait "$server_pid" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap "exit 1" INT TERM
+
+# The group: 250,000 articles posted evenly over the last 120 days, each
+# reply 20 ms late like a server some way off. Pointwind stores ports up to
+# 32767, so the server gets a free one below that.
+group="alt.binaries.pointwind.demo"
+for attempt in $(seq 1 50); do
+    port=$((10000 + RANDOM % 22768))
+    "$build/tests/support/nntp_test_server" --port "$port" --group "$group" \
+        --low 1000 --high 251000 --days 120 --delay 20 >"$work/server.log" 2>&1 &
+    server_pid=$!
+    for _ in $(seq 1 50); do
+        grep -q '^Serving' "$work/server.log" 2>/dev/null && break
+        kill -0 "$server_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    grep -q '^Serving' "$work/server.log" && break
+    wait "$server_pid" 2>/dev/null || true
+    server_pid=""
+done
+[[ -n "$server_pid" ]] || { echo "the demo news server could not start" >&2; exit 1; }
+cat "$work/server.log"
+
+# A group cache file as the newsreader leaves it, and a settings store that
+# names the demo server and opens the file dialog in its folder.
+mkdir -p "$work/groups" "$work/config"
+printf '31415\rnew = 12\rall = 48211\rver = 2\rlu  = 1733011200\r\r127.0.0.1\r250990\r\r' \
+    >"$work/groups/$group.nc1"
+cat >"$work/config/Quillo!.conf" <<EOF
+[Settings]
+NNTPServer=127.0.0.1
+NNTPPort=$port
+Login=0
+Path=$work/groups
+EOF
+chmod 600 "$work/config/Quillo!.conf"
+export XDG_CONFIG_HOME="$work/config"
+
+if [[ -n "$shot" ]]; then
+    xvfb-run -a -s "-screen 0 1024x768x24" \
+        "$build/tests/support/demo_screenshot" "$work/groups/$group.nc1" 30 "$shot"
+    echo "Screenshot: $shot"
+else
+    echo "Open $work/groups/$group.nc1 with the folder button, enter a number of days, press Go."
+    "$build/pointwind"
+fi

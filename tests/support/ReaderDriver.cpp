@@ -1,0 +1,119 @@
+#include "support/ReaderDriver.h"
+
+#include "app/frmReader.h"
+#include "support/ModalDriver.h"
+#include "support/NntpTestServer.h"
+#include "ui/modSettings.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTreeWidget>
+
+namespace TestSupport
+{
+
+bool StartOnSettingsPort(NntpTestServer &server)
+{
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        const auto port = quint16(QRandomGenerator::global()->bounded(10000, 32768));
+        if (server.Start(port))
+            return true;
+    }
+    return false;
+}
+
+void StoreServerSettings(const QString &server, int port, const QString &user,
+                         const QString &password)
+{
+    auto put = [](const char *key, const QString &text) {
+        modSettings::WriteSetting(modSettings::AppName, modSettings::Section, QLatin1String(key),
+                                  text);
+    };
+    put("NNTPServer", server);
+    put("NNTPPort", QString::number(port));
+    put("Login", user.isEmpty() ? QStringLiteral("0") : QStringLiteral("1"));
+    put("UserName", user);
+    put("Password", password);
+}
+
+void AnswerFileDialog(QFileDialog *dialog, const QString &path)
+{
+    if (path.isEmpty()) {
+        dialog->reject();
+        return;
+    }
+    // Typed into the file-name box, as a user does: the dialog's own
+    // selection follows its folder listing, which fills in later.
+    if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+        name->setText(path);
+    else
+        dialog->selectFile(path);
+    static_cast<QDialog *>(dialog)->accept();
+}
+
+bool OpenGroupFile(frmReader &window, const QString &path)
+{
+    auto done =
+        OnModal<QFileDialog>([path](QFileDialog *dialog) { AnswerFileDialog(dialog, path); });
+    auto *open = window.findChild<QPushButton *>(QStringLiteral("Command5"));
+    if (!open)
+        return false;
+    open->click();
+    return *done;
+}
+
+QStringList LogMessages(const frmReader &window)
+{
+    QStringList messages;
+    const auto *log = window.findChild<QTreeWidget *>(QStringLiteral("lstLog"));
+    for (int i = 0; log && i < log->topLevelItemCount(); ++i)
+        messages << log->topLevelItem(i)->text(0).section(QLatin1Char(' '), 1);
+    return messages;
+}
+
+QStringList LogIconKeys(const frmReader &window)
+{
+    QStringList keys;
+    const auto *log = window.findChild<QTreeWidget *>(QStringLiteral("lstLog"));
+    for (int i = 0; log && i < log->topLevelItemCount(); ++i) {
+        const qint64 icon = log->topLevelItem(i)->icon(0).cacheKey();
+        QString key;
+        for (auto it = window.ImageList1.cbegin(); it != window.ImageList1.cend(); ++it)
+            if (it.value().cacheKey() == icon)
+                key = it.key();
+        keys << key;
+    }
+    return keys;
+}
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+QByteArray ExpectedGroupFile(const QByteArray &lu, const QByteArray &server, qint64 pointer)
+{
+    const QByteArray body = "new = 0\rall = 0\rver = 2\rlu  = " + lu + "\r\r" + server + "\r" +
+                            QByteArray::number(pointer) + "\r\r" + QByteArray(3, '\0');
+    // Each byte times its 1-based position, each product cut to 16 bits.
+    double sum = 0;
+    for (int i = 0; i < body.size(); ++i)
+        sum += qint16(quint16((i + 1) * quint8(body[i])));
+    return QByteArray::number(qint64(sum)) + "\r" + body;
+}
+
+bool WriteSampleGroupFile(const QString &path, const QString &lu)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray body = "12345\rnew = 3\rall = 250\rver = 2\rlu  = " + lu.toLatin1() +
+                            "\r\rnews.example.org\r4711\r\rcached header lines\r";
+    return file.write(body) == body.size();
+}
+
+} // namespace TestSupport
