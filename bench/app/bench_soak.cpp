@@ -4,7 +4,8 @@
 // and run 500: neither should grow once the first runs have warmed up.
 //
 // The log is emptied after every run: its rows are the user's history and
-// are meant to stay, so they would hide a leak of the run itself.
+// are meant to stay, so they would hide a leak of the run itself. Arguments:
+// the number of runs (500), and "keep-log" to see what the rows cost.
 #include "app/frmReader.h"
 #include "cache/modFile.h"
 #include "support/ModalDriver.h"
@@ -53,6 +54,7 @@ int main(int argc, char *argv[])
     TestSupport::UseFreshSettingsFolder();
     QApplication app(argc, argv);
     const int runs = argc > 1 ? QByteArray(argv[1]).toInt() : 500;
+    const bool keepLog = argc > 2 && QByteArray(argv[2]) == "keep-log";
 
     const qint64 now = std::time(nullptr);
     TestSupport::NntpTestServer server;
@@ -105,7 +107,8 @@ int main(int argc, char *argv[])
                         qPrintable(TestSupport::LogMessages(window).join(QLatin1String(" | "))));
             return 1;
         }
-        log->clear();
+        if (!keepLog)
+            log->clear();
         server.ClearReceivedLines(); // the server's record, not ours
         if (run == 1 || run == 10 || run % 100 == 0 || run == runs) {
             // Objects dropped with deleteLater go now, as they would while
