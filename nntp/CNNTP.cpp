@@ -23,6 +23,8 @@ constexpr int ErrorNotConnected = 10057;
 
 const QString ClosedByServer = QStringLiteral("Connection closed by the server.");
 const QString ReplyTooLarge = QStringLiteral("The server's reply is too large; connection closed.");
+const QString NoNntpReply =
+    QStringLiteral("The server's answer is no NNTP reply; connection closed.");
 
 } // namespace
 
@@ -89,6 +91,7 @@ void CNNTP::Connect(const QString &Server, quint16 Port, const QString &UserName
             Qt::DirectConnection);
 
     m_blnAwaitingReply = true;
+    m_blnNoReplySeen = false;
     m_objTimeOut->SetTimeOutValue(m_lngTimeOutValue);
     m_objTimeOut->StartTimer();
     // A refusal may be reported from inside this call, which then drops the
@@ -160,6 +163,7 @@ void CNNTP::SendAsynch(const QString &strCommand, const QString &strArguments)
     line += QLatin1String("\r\n");
     // The clock runs first: a failure reported from inside SendData stops it.
     m_blnAwaitingReply = true;
+    m_blnNoReplySeen = false;
     ++m_lngCommandsSent;
     m_objTimeOut->SetTimeOutValue(m_lngTimeOutValue);
     m_objTimeOut->StartTimer();
@@ -189,10 +193,12 @@ void CNNTP::m_objControlSocket_OnDataArrival(qint32)
     m_objGatherer.Append(data);
     const quint64 session = m_lngSession;
     const quint64 commands = m_lngCommandsSent;
-    ProcessIncoming();
-    // Data came, so the wait starts afresh, unless a command sent meanwhile
-    // already restarted the clock (the usual case: one restart per command).
-    if (m_blnAwaitingReply && session == m_lngSession && commands == m_lngCommandsSent)
+    const bool progress = ProcessIncoming();
+    // Part of a reply came, so the wait starts afresh, unless a command sent
+    // meanwhile already restarted the clock (the usual case: one restart per
+    // command). Lines that are no reply are no progress: a server sending
+    // them without end must not hold the client for ever.
+    if (progress && m_blnAwaitingReply && session == m_lngSession && commands == m_lngCommandsSent)
         m_objTimeOut->Reset();
 }
 
@@ -231,29 +237,35 @@ void CNNTP::m_objTimeOut_TimeOut()
         DropSocket();
         return;
     }
-    FailSession(SocketErrorText(ErrorTimedOut));
+    FailSession(m_blnNoReplySeen ? NoNntpReply : SocketErrorText(ErrorTimedOut));
 }
 
 // ---- reply gathering -------------------------------------------------------------
 
-void CNNTP::ProcessIncoming()
+// True when a reply was handled or part of one is waiting for more.
+bool CNNTP::ProcessIncoming()
 {
     const quint64 session = m_lngSession;
+    bool progress = false;
     while (m_lngSession == session && m_objGatherer.HasPending()) {
         int code = 0;
         switch (m_objGatherer.Next(code, m_strResponse)) {
         case NntpReplyGatherer::Scan::Incomplete:
-            return;
+            return true;
         case NntpReplyGatherer::Scan::TooLarge:
             FailSession(ReplyTooLarge);
-            return;
+            return true;
         case NntpReplyGatherer::Scan::NoReply:
+            if (m_blnAwaitingReply)
+                m_blnNoReplySeen = true;
             continue;
         case NntpReplyGatherer::Scan::Complete:
             HandleReply(code);
+            progress = true;
             break;
         }
     }
+    return progress;
 }
 
 // A whole reply with a code is in m_strResponse.

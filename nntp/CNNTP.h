@@ -68,7 +68,7 @@ class CNNTP : public QObject
     int AsynchDownloadHeader(int ReplyCode);
     int AsynchDownloadGroups(int ReplyCode);
 
-    void ProcessIncoming();
+    bool ProcessIncoming();
     void HandleReply(int code);
     void FailSession(const QString &text);
     void DropSocket();
@@ -90,6 +90,9 @@ class CNNTP : public QObject
     // Bytes received and not yet handed on as a whole reply.
     NntpReplyGatherer m_objGatherer;
     bool m_blnAwaitingReply = false;
+    // A line that is no reply arrived while the client waited: a deadline
+    // that passes then is the server's nonsense, not a silent network.
+    bool m_blnNoReplySeen = false;
     // Changes whenever the connection is replaced or given up, so that a
     // loop over received replies notices that an owner's call ended it.
     quint64 m_lngSession = 0;

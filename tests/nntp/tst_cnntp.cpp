@@ -436,8 +436,10 @@ class tst_CNNTP : public QObject
                                          << "Connection timed out." << true;
         QTest::newRow("silent to HEAD") << "silentHead"
                                         << "Connection timed out." << false;
-        QTest::newRow("garbage to login") << "garbageLogin"
-                                          << "Connection timed out." << true;
+        // Said as it is: the server did answer, with nonsense.
+        QTest::newRow("garbage to login")
+            << "garbageLogin"
+            << "The server's answer is no NNTP reply; connection closed." << true;
         QTest::newRow("header too large")
             << "huge"
             << "The server's reply is too large; connection closed." << false;

@@ -85,6 +85,7 @@ struct NntpTestServer::Impl {
     int replyDelayMs = 0;
     int closeAt = -1;
     int closePartial = 0;
+    int resetAt = -1;
     int silentFrom = -1;
     int garbageFrom = -1;
     // Record (guarded by mutex)
@@ -247,6 +248,12 @@ void NntpTestServer::SetCloseAt(int event, int partialBytes)
     std::lock_guard lock(d->mutex);
     d->closeAt = event;
     d->closePartial = partialBytes;
+}
+
+void NntpTestServer::SetResetAt(int event)
+{
+    std::lock_guard lock(d->mutex);
+    d->resetAt = event;
 }
 
 void NntpTestServer::SetSilentFrom(int event)
@@ -455,11 +462,17 @@ void NntpTestServer::Impl::Drop(Client &c)
 void NntpTestServer::Impl::Respond(Client &c, int event, QByteArray reply, bool closeAfter)
 {
     int delay, piece, pause, partial;
+    bool reset = false;
     QList<int> cuts;
     {
         std::lock_guard lock(mutex);
         if (silentFrom >= 0 && event >= silentFrom)
             return;
+        if (resetAt == event) {
+            const linger hard{1, 0};
+            ::setsockopt(c.fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+            reset = true;
+        }
         if (closeAt == event) {
             partial = closePartial;
             closeAfter = true;
@@ -471,6 +484,10 @@ void NntpTestServer::Impl::Respond(Client &c, int event, QByteArray reply, bool 
         piece = pieceBytes;
         pause = piecePauseUs;
         cuts = cutPoints;
+    }
+    if (reset) {
+        Drop(c);
+        return;
     }
     if (delay > 0 && !Wait(qint64(delay) * 1000))
         return;

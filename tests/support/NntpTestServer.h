@@ -85,6 +85,9 @@ class NntpTestServer
     // At event k, send the first partialBytes of the reply (0: none) and
     // close the connection. -1 switches it off.
     void SetCloseAt(int event, int partialBytes = 0);
+    // At event k, reset the connection (SO_LINGER 0, so the peer reads
+    // ECONNRESET) instead of answering. -1 switches it off.
+    void SetResetAt(int event);
     // From event k on, read but never answer. -1 switches it off.
     void SetSilentFrom(int event);
     // From event k on, answer with bytes that are no NNTP reply.
