@@ -28,6 +28,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QTreeWidget>
+#include <optional>
 
 namespace
 {
@@ -52,15 +53,14 @@ QString TimeOfDayText()
     return locale.toString(QTime::currentTime(), format.trimmed());
 }
 
-// A stored setting read as a whole number in [low, high]; blanks around it
-// are allowed, anything else is not a number.
+// A setting read as a whole number in [low, high], by the same rule the
+// Server Manager uses, so that both windows agree on what a stored text means.
 bool SettingNumber(const QString &text, int low, int high, int &value)
 {
-    bool ok = false;
-    const int number = text.trimmed().toInt(&ok);
-    if (!ok || number < low || number > high)
+    const std::optional<int> number = modSettings::WholeNumber(text);
+    if (!number || *number < low || *number > high)
         return false;
-    value = number;
+    value = *number;
     return true;
 }
 
