@@ -23,6 +23,12 @@ class CNNTP : public QObject
     explicit CNNTP(QObject *parent = nullptr);
     ~CNNTP() override;
 
+    // How the session is protected: plain, TLS from the first byte, or TLS
+    // after STARTTLS. Applies from the next Connect.
+    enum Security : int { SecurityNone = 0, SecurityTls = 1, SecurityStartTls = 2 };
+    void SetSecurity(int security) { m_intSecurity = security; }
+    int GetSecurity() const { return m_intSecurity; }
+
     void Connect(const QString &Server, quint16 Port, const QString &UserName,
                  const QString &Password);
     void SelectGroup(const QString &Group);
@@ -84,6 +90,7 @@ class CNNTP : public QObject
     QString m_strLastCommand;
     QString m_strLastArguments;
     int m_lngTimeOutValue = 60000;
+    int m_intSecurity = SecurityNone;
     double m_dblArticle = 0;
     QString m_strGroup;
 
