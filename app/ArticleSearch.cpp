@@ -9,7 +9,9 @@ namespace
 
 // Extra dated probes the estimate phase may spend beyond plain halving
 // before it is held to halving's pace.
-constexpr int kSlack = 2;
+constexpr int kSlack = 4;
+// Same-side probes in a row after which the end left behind is discounted.
+constexpr int kStale = 2;
 
 // 2^k, for the walks inward from a missing end.
 qint64 Stride(int k)
@@ -63,6 +65,7 @@ void FastArticleSearch::Observe(qint64 number, std::optional<qint64> posted)
             ++m_estimateMisses;
     } else {
         const bool estimating = m_below >= m_low && m_above <= m_high;
+        m_dated[number] = *posted;
         if (*posted <= m_target) {
             m_below = number;
             m_belowDate = *posted;
@@ -99,22 +102,72 @@ qint64 FastArticleSearch::NearestUnknown(qint64 number) const
     }
 }
 
-// Where the dates of the bracket's ends put the crossing, assuming articles
-// are posted evenly between them. A date only tells the second, so the
-// crossing of T by whole seconds is sought at T + 1/2.
+// Where the dates put the crossing of T by whole seconds (T + 1/2).
+long double FastArticleSearch::Interpolate() const
+{
+    // A late article (a lagging clock, a slow relay) says little about where
+    // the group stands: an end is taken as no earlier than any article
+    // before it and no later than any after it.
+    qint64 belowDate = m_belowDate;
+    for (auto it = m_dated.begin(); it != m_dated.end() && it->first < m_below; ++it)
+        belowDate = std::max(belowDate, it->second);
+    belowDate = std::min(belowDate, m_target);
+    qint64 aboveDate = m_aboveDate;
+    for (auto it = m_dated.upper_bound(m_above); it != m_dated.end(); ++it)
+        aboveDate = std::min(aboveDate, it->second);
+    aboveDate = std::max(aboveDate, m_target + 1);
+
+    const long double goal = (long double)m_target + 0.5L;
+    const long double lo = (long double)m_below, hi = (long double)m_above;
+    long double toBelow = goal - (long double)belowDate;
+    long double toAbove = (long double)aboveDate - goal;
+    // An end left behind by several probes that all fell on the other side
+    // is likely further off than its date says (a burst between, say):
+    // discounting it more with each such probe brings the next one across
+    // the crossing instead of creeping up to it.
+    if (std::abs(m_sameSide) > kStale) {
+        if (m_sameSide > 0)
+            toAbove = std::ldexp(toAbove, kStale - m_sameSide);
+        else
+            toBelow = std::ldexp(toBelow, kStale + m_sameSide);
+        return lo + (hi - lo) * toBelow / (toBelow + toAbove);
+    }
+    const long double linear = lo + (hi - lo) * toBelow / (toBelow + toAbove);
+    // A third article next to the bracket lets the estimate follow a rate
+    // that changes across it.
+    auto before = m_dated.lower_bound(m_below);
+    auto after = m_dated.upper_bound(m_above);
+    std::optional<std::pair<qint64, qint64>> third;
+    if (before != m_dated.begin()) {
+        --before;
+        if (before->second < belowDate)
+            third = *before;
+    }
+    if (after != m_dated.end() && after->second > aboveDate &&
+        (!third || after->first - m_above < m_below - third->first))
+        third = *after;
+    if (!third)
+        return linear;
+    const long double n[3] = {lo, hi, (long double)third->first};
+    const long double d[3] = {(long double)belowDate, (long double)aboveDate,
+                              (long double)third->second};
+    long double at = 0;
+    for (int i = 0; i < 3; ++i) {
+        long double term = n[i];
+        for (int j = 0; j < 3; ++j)
+            if (j != i)
+                term *= (goal - d[j]) / (d[i] - d[j]);
+        at += term;
+    }
+    if (!(at > lo && at < hi))
+        return linear;
+    return at;
+}
+
 qint64 FastArticleSearch::Estimate() const
 {
+    long double at = Interpolate();
     const long double width = (long double)(m_above - m_below);
-    long double toBelow = (long double)(m_target - m_belowDate) + 0.5L;
-    long double toAbove = (long double)(m_aboveDate - m_target) - 0.5L;
-    // An end that has not moved for a while is likely further off than its
-    // date says; leaning towards it brings the next probe across the
-    // crossing instead of creeping up to it from one side.
-    if (m_sameSide >= 2)
-        toAbove = std::ldexp(toAbove, -(m_sameSide - 1));
-    else if (m_sameSide <= -2)
-        toBelow = std::ldexp(toBelow, -(-m_sameSide - 1));
-    long double at = (long double)m_below + width * toBelow / (toBelow + toAbove);
     // Held near the middle once the estimates have used up their allowance:
     // the search never needs more than a few probes beyond halving.
     const long double middle = ((long double)m_below + (long double)m_above) / 2;
@@ -159,13 +212,28 @@ void FastArticleSearch::Plan()
     }
     m_source = Source::Estimate;
     if (m_estimateMisses == 0) {
+        // An end dated out of line with the articles beyond it (a lagging
+        // or hurried clock) is often right beside a crossing: the articles
+        // next to it were posted on time.
+        const auto below = m_dated.find(m_below);
+        if (m_sameSide > 0 && below != m_dated.begin() &&
+            std::prev(below)->second > m_belowDate && !m_missing.count(m_below + 1)) {
+            m_next = m_below + 1;
+            return;
+        }
+        const auto above = m_dated.find(m_above);
+        if (m_sameSide < 0 && std::next(above) != m_dated.end() &&
+            std::next(above)->second < m_aboveDate && !m_missing.count(m_above - 1)) {
+            m_next = m_above - 1;
+            return;
+        }
         m_anchor = Estimate();
         m_next = NearestUnknown(m_anchor);
         return;
     }
-    // The estimate hit a missing article: look to either side of it at
-    // growing distances, so a long missing run costs few probes.
-    const int k = m_estimateMisses - 1;
-    const qint64 stride = Stride(k / 2);
-    m_next = NearestUnknown(k % 2 == 0 ? m_anchor + stride : m_anchor - stride);
+    // The estimate hit a missing article: step past it at growing strides
+    // towards the far end, so a long missing run costs few probes.
+    const qint64 stride = Stride(m_estimateMisses - 1);
+    const bool up = m_anchor - m_below < m_above - m_anchor;
+    m_next = NearestUnknown(up ? m_anchor + stride : m_anchor - stride);
 }

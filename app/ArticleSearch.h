@@ -9,6 +9,7 @@
 // When every article is newer than the target the result is the lowest
 // article the server has; when every one is older, the highest.
 #include <QtGlobal>
+#include <map>
 #include <optional>
 #include <set>
 
@@ -41,6 +42,7 @@ class FastArticleSearch
     void Plan();
     qint64 NearestUnknown(qint64 number) const;
     qint64 Unknowns() const;
+    long double Interpolate() const;
     qint64 Estimate() const;
 
     qint64 m_low;
@@ -55,6 +57,7 @@ class FastArticleSearch
     qint64 m_belowDate = 0;
     qint64 m_aboveDate = 0;
     std::set<qint64> m_missing;
+    std::map<qint64, qint64> m_dated; // every article asked for that had a date
 
     std::optional<qint64> m_next;
     Source m_source = Source::End;
