@@ -1,5 +1,6 @@
 #include "app/ResetRun.h"
 
+#include "app/ArticleSearch.h"
 #include "cache/modFile.h"
 #include "cache/modNBZ.h"
 #include "common/modMain.h"
@@ -9,6 +10,7 @@
 #include <QLocale>
 #include <QRegularExpression>
 #include <QTime>
+#include <algorithm>
 
 namespace
 {
@@ -182,6 +184,12 @@ bool ResetRun::Start(const QList<std::pair<QString, QString>> &files, const QStr
 void ResetRun::Cancel()
 {
     m_intStep = -1;
+    if (m_intStep == 6 && m_objFast) {
+        const auto posted = m_colPosted.constFind(qint64(m_dblArticleID));
+        m_objFast->Observe(qint64(m_dblArticleID), posted == m_colPosted.constEnd()
+                                                       ? std::nullopt
+                                                       : std::optional<qint64>(*posted));
+    }
     RunNextStep();
 }
 
@@ -198,6 +206,7 @@ void ResetRun::SelectCurrentGroup()
     m_intStep = 2;
     m_strLastFailure.clear();
     m_dblBottomAge = m_dblTopAge = m_dblArticleAge = 0;
+    m_objFast.reset();
     emit FileStarted(m_intFile);
     NNTP->SelectGroup(m_colFiles.at(m_intFile).second);
 }
@@ -219,6 +228,20 @@ void ResetRun::RunNextStep()
         SelectCurrentGroup();
         break;
     case 2:
+        if (m_enmSearch == Search::Fast) {
+            m_intStep = 6;
+            emit LogRow(QStringLiteral("Search for Article posted ") + NumberText(m_dblDays) +
+                            QStringLiteral(" day(s) ago... Please wait."),
+                        1);
+            const qint64 target =
+                modMain::PresentMoment().toSecsSinceEpoch() - qint64(m_dblDays) * 86400;
+            m_objFast = std::make_unique<FastArticleSearch>(
+                qint64(m_dblBottomID), std::max(qint64(m_dblBottomID), qint64(m_dblTopID)),
+                target);
+            m_colPosted.clear();
+            NextFastProbe();
+            break;
+        }
         m_intStep = 3;
         DownloadHeader(m_dblBottomID);
         break;
@@ -257,6 +280,9 @@ void ResetRun::RunNextStep()
         // more, so that the labels show it.
         DownloadHeader(m_dblArticleID);
         break;
+    case 6:
+        NextFastProbe();
+        break;
     case 8:
         FinishFile();
         break;
@@ -266,6 +292,31 @@ void ResetRun::RunNextStep()
     default:
         break;
     }
+}
+
+// The next request of the fast search, or its end: the article found needs
+// no second request, its date is known.
+void ResetRun::NextFastProbe()
+{
+    if (const std::optional<qint64> probe = m_objFast->NextProbe()) {
+        m_dblArticleID = double(*probe);
+        DownloadHeader(m_dblArticleID);
+        return;
+    }
+    const qint64 found = m_objFast->Result();
+    if (found == 0 || !m_colPosted.contains(found)) {
+        const QString text = QStringLiteral("Group ") + m_colFiles.at(m_intFile).second +
+                             QStringLiteral(" holds no articles");
+        emit LogRow(text, 3);
+        if (LastFile())
+            NNTP->Disconnect();
+        FileDone(Outcome::Failed, text, End::Stopped);
+        return;
+    }
+    m_dblArticleID = double(found);
+    m_dblArticleAge = modMain::AgeInDays(modMain::FormatDateText(m_colPosted.value(found)));
+    m_intStep = 8;
+    FinishFile();
 }
 
 // The article is found: leave the server after the last file, then the
@@ -428,10 +479,21 @@ void ResetRun::NNTP_OnHeaderComplete(const QString &from, const QString &Subject
         // The number asked for: in the first two requests that is the lowest
         // or highest article, not the probe of the run before.
         emit ShowHeader(ArticleID, Subject, PostDate, m_dblArticleAge);
+        if (m_intStep == 6) {
+            qint64 posted = 0;
+            if (modMain::ParseDateText(PostDate, posted))
+                m_colPosted.insert(qint64(m_dblArticleID), posted);
+        }
         if (m_intStep == 3)
             m_dblBottomAge = m_dblArticleAge;
         else if (m_intStep == 4)
             m_dblTopAge = m_dblArticleAge;
+    }
+    if (m_intStep == 6 && m_objFast) {
+        const auto posted = m_colPosted.constFind(qint64(m_dblArticleID));
+        m_objFast->Observe(qint64(m_dblArticleID), posted == m_colPosted.constEnd()
+                                                       ? std::nullopt
+                                                       : std::optional<qint64>(*posted));
     }
     RunNextStep();
 }

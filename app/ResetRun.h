@@ -5,12 +5,15 @@
 // from there. The main window drives it for one file, the command line for
 // many; both show what it reports through its signals. It asks its questions
 // through the seams of modFile (backup) and modCertificateTrust.
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <memory>
 #include <optional>
 
 class CNNTP;
+class FastArticleSearch;
 
 class ResetRun : public QObject
 {
@@ -115,6 +118,7 @@ class ResetRun : public QObject
     void RunNextStep();
     void SelectCurrentGroup();
     void DownloadHeader(double id);
+    void NextFastProbe();
     void FinishFile();
     void FileDone(Outcome outcome, const QString &error, End how);
     void FailRemaining(const QString &error);
@@ -155,6 +159,10 @@ class ResetRun : public QObject
     double m_dblLow = 0;
     double m_dblHigh = 0;
     qint16 m_intStep = -1;
+    // The fast search (step 6), and the posting time of each article it was
+    // told about.
+    std::unique_ptr<FastArticleSearch> m_objFast;
+    QHash<qint64, qint64> m_colPosted;
     // Which run this is, and whether the client has reported a failure in it.
     quint32 m_lngRun = 0;
     bool m_blnSessionFailed = false;

@@ -76,6 +76,40 @@ class tst_resetRunEngine : public QObject
                  TestSupport::ExpectedGroupFile("123", "127.0.0.1", 107));
     }
 
+    // A connection lost in the middle of the first file is made again once;
+    // that file starts afresh and the second follows on the new connection.
+    void lostConnectionReconnectsOnce()
+    {
+        TestSupport::NntpTestServer server;
+        for (const char *name : {"alt.a", "alt.b"})
+            server.AddGroup(NntpArticleGroup::Spread(name, 1, 100000, Now - 900 * 86400, Now));
+        server.SetCloseAt(3);
+        QVERIFY(server.Start());
+        const QString folder = TestSupport::MakeTempFolder();
+        QList<std::pair<QString, QString>> files;
+        for (const QString group : {"alt.a", "alt.b"}) {
+            files.append({folder + '/' + group + ".nc1", group});
+            QVERIFY(TestSupport::WriteSampleGroupFile(files.last().first, "1"));
+        }
+        ResetRun run;
+        run.SetOverrides({QStringLiteral("127.0.0.1"), server.Port(), {}, {}, {}});
+        run.SetSearch(ResetRun::Search::Fast);
+        run.SetMakeBackup(false);
+        run.SetReconnects(1);
+        // Only the first connection is cut, before the run reconnects.
+        connect(&run, &ResetRun::LogRow, this, [&](const QString &text) {
+            if (text.startsWith(QLatin1String("Connection closed")))
+                server.SetCloseAt(-1);
+        });
+        QSignalSpy ended(&run, &ResetRun::RunEnded);
+        QVERIFY(run.Start(files, QStringLiteral("30")));
+        QVERIFY(ended.wait(10000));
+        QCOMPARE(run.Connections(), 2);
+        QCOMPARE(server.ConnectionCount(), 2);
+        for (const ResetRun::FileResult &result : run.Results())
+            QCOMPARE(result.outcome, ResetRun::Outcome::Rewritten);
+    }
+
     // Refused before anything connects, with the row the window shows.
     void badSecuritySetting()
     {
