@@ -52,12 +52,12 @@ QString ReadTerminalLine(bool echo)
     if (hide) {
         termios quiet = saved;
         quiet.c_lflag &= ~tcflag_t(ECHO);
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
     }
     char buffer[1024];
     const bool got = std::fgets(buffer, sizeof buffer, stdin) != nullptr;
     if (hide) {
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        tcsetattr(STDIN_FILENO, TCSANOW, &saved);
         Print(stderr, QStringLiteral("\n"));
     }
     QString line = got ? QString::fromLocal8Bit(buffer) : QString();
