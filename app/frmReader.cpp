@@ -338,6 +338,10 @@ bool frmReader::eventFilter(QObject *watched, QEvent *event)
             Text2_GotFocus();
         } else if (event->type() == QEvent::KeyPress) {
             const auto *key = static_cast<QKeyEvent *>(event);
+            // Tab and Shift+Tab move the focus on; they are no characters of
+            // the count, and taking them would trap a keyboard user here.
+            if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)
+                return QMainWindow::eventFilter(watched, event);
             int KeyAscii = 0;
             if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
                 KeyAscii = 13;
