@@ -232,6 +232,10 @@ void frmReader::BuildControls()
                        static_cast<QWidget *>(Check1), static_cast<QWidget *>(Text2),
                        static_cast<QWidget *>(Command1), static_cast<QWidget *>(Command2)})
         w->setFocusPolicy(Qt::StrongFocus);
+    // Enter presses the button that has the focus, as Space does; outside a
+    // dialog a button takes only Space unless told otherwise.
+    for (QPushButton *button : {Command5, Command1, Command2})
+        button->setAutoDefault(true);
     setTabOrder(Text1, Command5);
     setTabOrder(Command5, Check1);
     setTabOrder(Check1, Text2);

@@ -255,7 +255,7 @@ class tst_frmReader : public QObject
         QCOMPARE(focus(), QStringLiteral("Command5"));
         auto opened = TestSupport::OnModal<QFileDialog>(
             [&](QFileDialog *dialog) { TestSupport::AnswerFileDialog(dialog, file); });
-        press(Qt::Key_Space, " ");
+        press(Qt::Key_Return, "\r");
         QVERIFY(*opened);
         // The window manager's part: the window gets the keyboard back.
         w->activateWindow();
