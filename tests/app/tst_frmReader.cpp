@@ -275,8 +275,8 @@ class tst_frmReader : public QObject
         auto *go = Control<QPushButton>("Command1");
         QVERIFY(QTest::qWaitFor([&] { return go->text() == QLatin1String("Finished!"); }, 20000));
         QCOMPARE(TestSupport::ReadAll(file),
-                 TestSupport::ExpectedGroupFile(
-                     "123", "127.0.0.1", Control<QLabel>("lbInfo_1")->text().toLongLong()));
+                 TestSupport::ExpectedGroupFile("123", "127.0.0.1",
+                                                Control<QLabel>("lbInfo_1")->text().toLongLong()));
         QVERIFY(!QFile::exists(file + QStringLiteral(".bak")));
     }
 
