@@ -110,6 +110,26 @@ class tst_resetRunEngine : public QObject
             QCOMPARE(result.outcome, ResetRun::Outcome::Rewritten);
     }
 
+    // The stored login is for the stored server only.
+    void storedLoginStaysWithItsServer()
+    {
+        TestSupport::NntpTestServer server;
+        server.AddGroup(NntpArticleGroup::Spread("alt.a", 1, 10, Now - 9 * 86400, Now));
+        QVERIFY(server.Start());
+        TestSupport::StoreServerSettings(QStringLiteral("news.example"), 119,
+                                         QStringLiteral("reader"), QStringLiteral("stored-pw"));
+        const QString file = TestSupport::MakeTempFolder() + QStringLiteral("/alt.a.nc1");
+        QVERIFY(TestSupport::WriteSampleGroupFile(file, "1"));
+        ResetRun run;
+        run.SetOverrides({QStringLiteral("127.0.0.1"), server.Port(), {}, {}, {}});
+        QSignalSpy ended(&run, &ResetRun::RunEnded);
+        QVERIFY(run.Start({{file, QStringLiteral("alt.a")}}, QStringLiteral("4")));
+        QVERIFY(ended.wait(10000));
+        QCOMPARE(run.Results().value(0).outcome, ResetRun::Outcome::Rewritten);
+        for (const QByteArray &line : server.ReceivedLines())
+            QVERIFY2(!line.startsWith("AUTHINFO"), line.constData());
+    }
+
     // Refused before anything connects, with the row the window shows.
     void badSecuritySetting()
     {
