@@ -135,7 +135,7 @@ QString ResetRun::LoadServerSettings()
     }
     if (m_intLogin > 0) {
         m_strUserName = o.user ? *o.user : ReadSetting(QStringLiteral("UserName"), QString());
-        m_strPassword = o.password ? *o.password
+        m_strPassword = o.password   ? *o.password
                         : sameServer ? ReadSetting(QStringLiteral("Password"), QString())
                                      : QString();
     } else {
@@ -243,8 +243,7 @@ void ResetRun::RunNextStep()
             const qint64 target =
                 modMain::PresentMoment().toSecsSinceEpoch() - qint64(m_dblDays) * 86400;
             m_objFast = std::make_unique<FastArticleSearch>(
-                qint64(m_dblBottomID), std::max(qint64(m_dblBottomID), qint64(m_dblTopID)),
-                target);
+                qint64(m_dblBottomID), std::max(qint64(m_dblBottomID), qint64(m_dblTopID)), target);
             m_colPosted.clear();
             NextFastProbe();
             break;
@@ -352,9 +351,9 @@ void ResetRun::FinishFile()
             return;
         }
         if (backup == 0) {
-            const QString text = QStringLiteral("The backup copy ") +
-                                 modFile::FileNameOfPath(path) +
-                                 QStringLiteral(".bak could not be made: the file was not changed.");
+            const QString text =
+                QStringLiteral("The backup copy ") + modFile::FileNameOfPath(path) +
+                QStringLiteral(".bak could not be made: the file was not changed.");
             emit LogRow(text, 3);
             FileDone(Outcome::Failed, text, End::Stopped);
             return;

@@ -59,14 +59,14 @@ class tst_resetRunEngine : public QObject
         QVERIFY(ended.wait(10000));
         QCOMPARE(ended.first().first().value<ResetRun::End>(), ResetRun::End::Finished);
         QVERIFY(QTest::qWaitFor([&] { return rows.last().endsWith("Goodbye!"); }, 10000));
-        QCOMPARE(rows, QStringList({"1 Connecting to 127.0.0.1...", "1 Connected",
-                                    "1 Group alt.test selected", "1 Pointer range: 100-110",
-                                    "1 Age range: 10.5-0.5 day(s)",
-                                    "1 Search for Article posted 4 day(s) ago... Please wait.",
-                                    "1 ID founded!",
-                                    "1 alt.test.nc1 created! You can now make an update in "
-                                    "Newsleecher.",
-                                    "1 Closing connection. Goodbye!"}));
+        QCOMPARE(rows,
+                 QStringList(
+                     {"1 Connecting to 127.0.0.1...", "1 Connected", "1 Group alt.test selected",
+                      "1 Pointer range: 100-110", "1 Age range: 10.5-0.5 day(s)",
+                      "1 Search for Article posted 4 day(s) ago... Please wait.", "1 ID founded!",
+                      "1 alt.test.nc1 created! You can now make an update in "
+                      "Newsleecher.",
+                      "1 Closing connection. Goodbye!"}));
         const ResetRun::FileResult result = run.Results().value(0);
         QCOMPARE(result.outcome, ResetRun::Outcome::Rewritten);
         QCOMPARE(result.pointer, 107.0);
