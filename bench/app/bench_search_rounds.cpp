@@ -94,7 +94,8 @@ Figures Summarise(std::vector<int> v)
     f.median = v[v.size() / 2];
     f.p90 = v[v.size() * 9 / 10];
     f.most = v.back();
-    f.within8 = 100.0 * double(std::upper_bound(v.begin(), v.end(), 8) - v.begin()) / double(v.size());
+    f.within8 =
+        100.0 * double(std::upper_bound(v.begin(), v.end(), 8) - v.begin()) / double(v.size());
     f.within16 =
         100.0 * double(std::upper_bound(v.begin(), v.end(), 16) - v.begin()) / double(v.size());
     return f;
@@ -128,8 +129,8 @@ int main(int argc, char **argv)
                         c.median, h.median, h.most);
         }
         const Figures f = Summarise(allFast);
-        std::printf("%-9.0e %-6s | %5.1f %5.1f %5d   | %4.0f%% %4.0f%% |\n\n",
-                    double(size), "all", f.median, f.p90, f.most, f.within8, f.within16);
+        std::printf("%-9.0e %-6s | %5.1f %5.1f %5d   | %4.0f%% %4.0f%% |\n\n", double(size), "all",
+                    f.median, f.p90, f.most, f.within8, f.within16);
     }
     return 0;
 }

@@ -102,7 +102,8 @@ RealisticGroup::RealisticGroup(const RealisticProfile &profile)
         const double weekly = 1 + m_p.weeklySwing * std::cos(2 * double(kPi) * double(weekday) / 7);
         const double trend = std::exp(m_p.drift * d / std::max(1, m_p.days - 1));
         start.push_back(start.back() +
-                        trend * weekly * Factor(Hash(m_p.seed, 'd', quint64(d)), m_p.noise, m_p.bursts, 4));
+                        trend * weekly *
+                            Factor(Hash(m_p.seed, 'd', quint64(d)), m_p.noise, m_p.bursts, 4));
     }
 }
 
@@ -111,12 +112,11 @@ qint64 RealisticGroup::ArrivedAt(qint64 number) const
     const auto &start = *m_dayStart;
     const long double articles = (long double)(m_p.high - m_p.low + 1);
     // The middle of article n's share of the arrivals.
-    const long double at =
-        ((long double)(number - m_p.low) + 0.5L) / articles * start.back();
+    const long double at = ((long double)(number - m_p.low) + 0.5L) / articles * start.back();
     const int day = int(std::upper_bound(start.begin(), start.end(), at) - start.begin()) - 1;
     const int d = std::clamp(day, 0, m_p.days - 1);
-    long double fraction = std::clamp((at - start[size_t(d)]) / (start[size_t(d) + 1] - start[size_t(d)]),
-                                      0.0L, 0.999999L);
+    long double fraction = std::clamp(
+        (at - start[size_t(d)]) / (start[size_t(d) + 1] - start[size_t(d)]), 0.0L, 0.999999L);
 
     long double expected = articles * (start[size_t(d) + 1] - start[size_t(d)]) / start.back();
     std::array<double, 24> hours;
@@ -127,8 +127,8 @@ qint64 RealisticGroup::ArrivedAt(qint64 number) const
     const int hour = Slot(hours, fraction, expected);
     std::array<double, 60> minutes;
     for (int m = 0; m < 60; ++m)
-        minutes[size_t(m)] =
-            Factor(Hash(m_p.seed, 'm', quint64(d), quint64(hour), quint64(m)), m_p.noise, m_p.bursts, 30);
+        minutes[size_t(m)] = Factor(Hash(m_p.seed, 'm', quint64(d), quint64(hour), quint64(m)),
+                                    m_p.noise, m_p.bursts, 30);
     const int minute = Slot(minutes, fraction, expected);
     // Within a minute arrivals scatter as independent posters do: the fewer
     // per second, the more uneven the seconds.
@@ -170,9 +170,9 @@ bool RealisticGroup::IsMissing(qint64 number) const
             if (Unit(h) >= chance)
                 continue;
             const qint64 first = b * kMissingBlock + qint64(Mix(h ^ 1) % quint64(kMissingBlock));
-            const qint64 length = std::min<qint64>(
-                kLongestMissingRun,
-                1 + qint64(-std::log(1 - Unit(Mix(h ^ 2))) * (m_p.meanMissingRun - 1)));
+            const qint64 length =
+                std::min<qint64>(kLongestMissingRun, 1 + qint64(-std::log(1 - Unit(Mix(h ^ 2))) *
+                                                                (m_p.meanMissingRun - 1)));
             if (index >= first && index < first + length)
                 return true;
         }
