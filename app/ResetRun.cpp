@@ -95,7 +95,11 @@ bool ResetRun::RunUnderWay() const
 QString ResetRun::LoadServerSettings()
 {
     const Overrides &o = m_objOverrides;
-    m_strServer = o.server ? *o.server : ReadSetting(QStringLiteral("NNTPServer"), QString());
+    const QString storedServer = ReadSetting(QStringLiteral("NNTPServer"), QString());
+    m_strServer = o.server ? *o.server : storedServer;
+    // The stored login belongs to the stored server: another server named on
+    // the command line must not be sent its password.
+    const bool sameServer = m_strServer.compare(storedServer, Qt::CaseInsensitive) == 0;
     int number = 0;
     if (o.port) {
         m_intPort = *o.port;
@@ -110,6 +114,8 @@ QString ResetRun::LoadServerSettings()
     const QString login = ReadSetting(QStringLiteral("Login"), QStringLiteral("0"));
     if (o.user) {
         m_intLogin = 1;
+    } else if (!sameServer) {
+        m_intLogin = 0;
     } else {
         if (!SettingNumber(login, -32768, 32767, number))
             return QStringLiteral("The login setting \"%1\" is not a number. "
@@ -129,8 +135,9 @@ QString ResetRun::LoadServerSettings()
     }
     if (m_intLogin > 0) {
         m_strUserName = o.user ? *o.user : ReadSetting(QStringLiteral("UserName"), QString());
-        m_strPassword =
-            o.password ? *o.password : ReadSetting(QStringLiteral("Password"), QString());
+        m_strPassword = o.password   ? *o.password
+                        : sameServer ? ReadSetting(QStringLiteral("Password"), QString())
+                                     : QString();
     } else {
         m_strUserName.clear();
         m_strPassword.clear();
@@ -236,8 +243,7 @@ void ResetRun::RunNextStep()
             const qint64 target =
                 modMain::PresentMoment().toSecsSinceEpoch() - qint64(m_dblDays) * 86400;
             m_objFast = std::make_unique<FastArticleSearch>(
-                qint64(m_dblBottomID), std::max(qint64(m_dblBottomID), qint64(m_dblTopID)),
-                target);
+                qint64(m_dblBottomID), std::max(qint64(m_dblBottomID), qint64(m_dblTopID)), target);
             m_colPosted.clear();
             NextFastProbe();
             break;
@@ -345,9 +351,9 @@ void ResetRun::FinishFile()
             return;
         }
         if (backup == 0) {
-            const QString text = QStringLiteral("The backup copy ") +
-                                 modFile::FileNameOfPath(path) +
-                                 QStringLiteral(".bak could not be made: the file was not changed.");
+            const QString text =
+                QStringLiteral("The backup copy ") + modFile::FileNameOfPath(path) +
+                QStringLiteral(".bak could not be made: the file was not changed.");
             emit LogRow(text, 3);
             FileDone(Outcome::Failed, text, End::Stopped);
             return;

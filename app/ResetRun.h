@@ -96,8 +96,7 @@ class ResetRun : public QObject
     void LogRow(const QString &strMessage, int MessageType);
     // The article examined last: the number asked for, its subject, date
     // text and age in days.
-    void ShowHeader(double ArticleID, const QString &Subject, const QString &PostDate,
-                    double Age);
+    void ShowHeader(double ArticleID, const QString &Subject, const QString &PostDate, double Age);
     // No server is set: the run cannot start.
     void ServerMissing(const QString &text);
     // The run connects now (raised before the connection is asked for).
@@ -109,9 +108,8 @@ class ResetRun : public QObject
   public slots:
     void NNTP_OnConnected(int Status);
     void NNTP_OnGroupSelected(double BottomID, double TopID);
-    void NNTP_OnHeaderComplete(const QString &from, const QString &Subject,
-                               const QString &PostDate, const QString &MessageID,
-                               double ArticleID);
+    void NNTP_OnHeaderComplete(const QString &from, const QString &Subject, const QString &PostDate,
+                               const QString &MessageID, double ArticleID);
     void NNTP_SessionProtocolMessage(const QString &strMessage, int MessageType);
 
   private:

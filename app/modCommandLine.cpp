@@ -52,12 +52,12 @@ QString ReadTerminalLine(bool echo)
     if (hide) {
         termios quiet = saved;
         quiet.c_lflag &= ~tcflag_t(ECHO);
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
     }
     char buffer[1024];
     const bool got = std::fgets(buffer, sizeof buffer, stdin) != nullptr;
     if (hide) {
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        tcsetattr(STDIN_FILENO, TCSANOW, &saved);
         Print(stderr, QStringLiteral("\n"));
     }
     QString line = got ? QString::fromLocal8Bit(buffer) : QString();
@@ -79,8 +79,8 @@ bool WholeNumberText(const QString &text, int low, int high, int &value)
 // is the one-line reason they are not.
 QString Parse(const QStringList &arguments, Options &o)
 {
-    const QStringList withValue = {"--days",     "--server", "--port",
-                                   "--user",     "--security", "--search"};
+    const QStringList withValue = {"--days", "--server",   "--port",
+                                   "--user", "--security", "--search"};
     const QStringList flags = {"--no-backup", "--overwrite-backup", "--dry-run", "--json",
                                "--quiet"};
     bool optionsEnd = false;
@@ -140,8 +140,8 @@ QString Parse(const QStringList &arguments, Options &o)
         } else if (arg == QLatin1String("--search")) {
             if (value != QLatin1String("fast") && value != QLatin1String("halve"))
                 return QStringLiteral("--search is fast or halve, not \"%1\"").arg(value);
-            o.search = value == QLatin1String("fast") ? ResetRun::Search::Fast
-                                                      : ResetRun::Search::Halve;
+            o.search =
+                value == QLatin1String("fast") ? ResetRun::Search::Fast : ResetRun::Search::Halve;
         }
     }
     if (o.days.isEmpty())
@@ -355,12 +355,10 @@ int Run(const QStringList &arguments)
             Print(stderr, QStringLiteral("group %1 of %2\n").arg(index + 1).arg(files.size()));
     });
     if (!o.quiet)
-        QObject::connect(run.get(), &ResetRun::LogRow, run.get(),
-                         [&](const QString &text, int) {
-                             Print(logStream, ResetRun::TimeOfDayText() + QLatin1Char(' ') +
-                                                  group + QStringLiteral(": ") + text +
-                                                  QLatin1Char('\n'));
-                         });
+        QObject::connect(run.get(), &ResetRun::LogRow, run.get(), [&](const QString &text, int) {
+            Print(logStream, ResetRun::TimeOfDayText() + QLatin1Char(' ') + group +
+                                 QStringLiteral(": ") + text + QLatin1Char('\n'));
+        });
 
     QEventLoop loop;
     bool ended = false;

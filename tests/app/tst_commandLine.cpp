@@ -64,28 +64,21 @@ class tst_commandLine : public QObject
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), TestSupport::MakeTempFolder());
-        env.remove(QStringLiteral("DISPLAY"));
-        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-        if (password.isEmpty())
-            env.remove(QStringLiteral("POINTWIND_PASSWORD"));
-        else
+        // No display either.
+        for (const char *name :
+             {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "POINTWIND_PASSWORD"})
+            env.remove(QLatin1String(name));
+        if (!password.isEmpty())
             env.insert(QStringLiteral("POINTWIND_PASSWORD"), password);
         p.setProcessEnvironment(env);
-        arguments.prepend(QString::number(server.Port()));
-        arguments.prepend(QStringLiteral("--port"));
-        arguments.prepend(QStringLiteral("127.0.0.1"));
-        arguments.prepend(QStringLiteral("--server"));
+        arguments = QStringList{"--server", "127.0.0.1", "--port", QString::number(server.Port())} +
+                    arguments;
         p.start(QStringLiteral(POINTWIND_PROGRAM), arguments);
         p.closeWriteChannel();
-        Result r;
-        if (!p.waitForFinished(60000))
-            return r;
-        r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = p.readAllStandardOutput();
-        r.err = p.readAllStandardError();
-        r.json = QJsonDocument::fromJson(r.out).object();
-        return r;
+        if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit)
+            return {};
+        const QByteArray out = p.readAllStandardOutput();
+        return {p.exitCode(), out, p.readAllStandardError(), QJsonDocument::fromJson(out).object()};
     }
 
     QStringList Groups()
@@ -116,8 +109,8 @@ class tst_commandLine : public QObject
     void twoFilesOneConnection()
     {
         const int connections = server.ConnectionCount();
-        const Result r = Run({"--days", "4", "--json", File("alt.a", "11"), File("alt.b", "22"),
-                              File("alt.a")});
+        const Result r =
+            Run({"--days", "4", "--json", File("alt.a", "11"), File("alt.b", "22"), File("alt.a")});
         QCOMPARE(r.status, 0);
         QCOMPARE(server.ConnectionCount() - connections, 1);
         QCOMPARE(r.json.value("connections").toInt(), 1);

@@ -59,14 +59,14 @@ class tst_resetRunEngine : public QObject
         QVERIFY(ended.wait(10000));
         QCOMPARE(ended.first().first().value<ResetRun::End>(), ResetRun::End::Finished);
         QVERIFY(QTest::qWaitFor([&] { return rows.last().endsWith("Goodbye!"); }, 10000));
-        QCOMPARE(rows, QStringList({"1 Connecting to 127.0.0.1...", "1 Connected",
-                                    "1 Group alt.test selected", "1 Pointer range: 100-110",
-                                    "1 Age range: 10.5-0.5 day(s)",
-                                    "1 Search for Article posted 4 day(s) ago... Please wait.",
-                                    "1 ID founded!",
-                                    "1 alt.test.nc1 created! You can now make an update in "
-                                    "Newsleecher.",
-                                    "1 Closing connection. Goodbye!"}));
+        QCOMPARE(rows,
+                 QStringList(
+                     {"1 Connecting to 127.0.0.1...", "1 Connected", "1 Group alt.test selected",
+                      "1 Pointer range: 100-110", "1 Age range: 10.5-0.5 day(s)",
+                      "1 Search for Article posted 4 day(s) ago... Please wait.", "1 ID founded!",
+                      "1 alt.test.nc1 created! You can now make an update in "
+                      "Newsleecher.",
+                      "1 Closing connection. Goodbye!"}));
         const ResetRun::FileResult result = run.Results().value(0);
         QCOMPARE(result.outcome, ResetRun::Outcome::Rewritten);
         QCOMPARE(result.pointer, 107.0);
@@ -108,6 +108,26 @@ class tst_resetRunEngine : public QObject
         QCOMPARE(server.ConnectionCount(), 2);
         for (const ResetRun::FileResult &result : run.Results())
             QCOMPARE(result.outcome, ResetRun::Outcome::Rewritten);
+    }
+
+    // The stored login is for the stored server only.
+    void storedLoginStaysWithItsServer()
+    {
+        TestSupport::NntpTestServer server;
+        server.AddGroup(NntpArticleGroup::Spread("alt.a", 1, 10, Now - 9 * 86400, Now));
+        QVERIFY(server.Start());
+        TestSupport::StoreServerSettings(QStringLiteral("news.example"), 119,
+                                         QStringLiteral("reader"), QStringLiteral("stored-pw"));
+        const QString file = TestSupport::MakeTempFolder() + QStringLiteral("/alt.a.nc1");
+        QVERIFY(TestSupport::WriteSampleGroupFile(file, "1"));
+        ResetRun run;
+        run.SetOverrides({QStringLiteral("127.0.0.1"), server.Port(), {}, {}, {}});
+        QSignalSpy ended(&run, &ResetRun::RunEnded);
+        QVERIFY(run.Start({{file, QStringLiteral("alt.a")}}, QStringLiteral("4")));
+        QVERIFY(ended.wait(10000));
+        QCOMPARE(run.Results().value(0).outcome, ResetRun::Outcome::Rewritten);
+        for (const QByteArray &line : server.ReceivedLines())
+            QVERIFY2(!line.startsWith("AUTHINFO"), line.constData());
     }
 
     // Refused before anything connects, with the row the window shows.
