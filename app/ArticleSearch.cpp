@@ -216,8 +216,8 @@ void FastArticleSearch::Plan()
         // or hurried clock) is often right beside a crossing: the articles
         // next to it were posted on time.
         const auto below = m_dated.find(m_below);
-        if (m_sameSide > 0 && below != m_dated.begin() &&
-            std::prev(below)->second > m_belowDate && !m_missing.count(m_below + 1)) {
+        if (m_sameSide > 0 && below != m_dated.begin() && std::prev(below)->second > m_belowDate &&
+            !m_missing.count(m_below + 1)) {
             m_next = m_below + 1;
             return;
         }

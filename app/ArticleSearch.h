@@ -7,7 +7,15 @@
 // The result is an article b that the server has, with Date(b) <= target,
 // where the next article the server has after b is dated after the target.
 // When every article is newer than the target the result is the lowest
-// article the server has; when every one is older, the highest.
+// article the server has; when every one is older, the highest. Dates are
+// not strictly in the order of the numbers, so there may be several such
+// crossings; any one will do, and the group counts as opening and closing
+// with one: a lowest article dated after the target is the result, and so
+// is a highest one dated at or before it.
+//
+// Each number strictly between b and the next article the server has is
+// asked for before the search ends, so a missing run right at the crossing
+// costs a request per number; elsewhere missing runs are stepped over.
 #include <QtGlobal>
 #include <map>
 #include <optional>

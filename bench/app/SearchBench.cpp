@@ -76,11 +76,11 @@ Run RunCommandLine(TestSupport::NntpTestServer &server, int days, const QString 
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), TestSupport::MakeTempFolder());
     env.remove(QStringLiteral("POINTWIND_PASSWORD"));
     p.setProcessEnvironment(env);
-    QStringList args = {QStringLiteral("--days"),   QString::number(days),
+    QStringList args = {QStringLiteral("--days"),    QString::number(days),
                         QStringLiteral("--dry-run"), QStringLiteral("--json"),
-                        QStringLiteral("--search"), search,
-                        QStringLiteral("--server"), QStringLiteral("127.0.0.1"),
-                        QStringLiteral("--port"),   QString::number(server.Port())};
+                        QStringLiteral("--search"),  search,
+                        QStringLiteral("--server"),  QStringLiteral("127.0.0.1"),
+                        QStringLiteral("--port"),    QString::number(server.Port())};
     args += files;
     QElapsedTimer clock;
     clock.start();
@@ -136,10 +136,9 @@ Run RunDirect(TestSupport::NntpTestServer &server, int days, const QStringList &
                      [&](const QString &, const QString &, const QString &date, const QString &,
                          double article) {
                          qint64 posted = 0;
-                         search->Observe(qint64(article),
-                                         modMain::ParseDateText(date, posted)
-                                             ? std::optional<qint64>(posted)
-                                             : std::nullopt);
+                         search->Observe(qint64(article), modMain::ParseDateText(date, posted)
+                                                              ? std::optional<qint64>(posted)
+                                                              : std::nullopt);
                          if (!search->Done()) {
                              nntp.DownloadHeader(double(*search->NextProbe()));
                              return;

@@ -60,7 +60,8 @@ int main(int argc, char *argv[])
     }
     const QStringList files = MakeGroupFiles(groups);
     std::printf("%d realistic groups of 10^6 to 10^9 articles, %d ms reply delay, %s\n", count,
-                delayMs, cli ? "one run of the command line" : "NO command line: fast driven directly");
+                delayMs,
+                cli ? "one run of the command line" : "NO command line: fast driven directly");
     std::printf("%-6s %-5s | %-9s | %-6s | %-8s %-8s %-8s\n", "search", "days", "total s", "HEADs",
                 "mean", "median", "max");
     for (int days : {7, 30}) {

@@ -50,8 +50,9 @@ int main(int argc, char *argv[])
         for (int days : {1, 7, 30, 365}) {
             QList<double> fastHeads, fastMs, halveHeads, halveMs;
             for (int i = 0; i < groups.size(); ++i) {
-                const Run fast = cli ? RunCommandLine(server, days, QStringLiteral("fast"), {files[i]})
-                                     : RunDirect(server, days, {groups[i]});
+                const Run fast =
+                    cli ? RunCommandLine(server, days, QStringLiteral("fast"), {files[i]})
+                        : RunDirect(server, days, {groups[i]});
                 if (!fast.ok)
                     std::printf("  %s fast: %s\n", qPrintable(groups[i]), qPrintable(fast.error));
                 fastHeads << fast.heads;

@@ -34,13 +34,13 @@ double Unit(quint64 h)
 }
 
 // A factor around 1: lognormal with the given spread, and now and then a
-// burst of 5 to 30 times the usual rate.
-double Factor(quint64 h, double spread, double bursts)
+// burst of up to `peak` times the usual rate.
+double Factor(quint64 h, double spread, double bursts, double peak)
 {
     const double g = (Unit(Mix(h ^ 1)) + Unit(Mix(h ^ 2)) + Unit(Mix(h ^ 3)) - 1.5) * 2;
     double f = std::exp(spread * g);
     if (Unit(Mix(h ^ 4)) < bursts)
-        f *= 5 + 25 * Unit(Mix(h ^ 5));
+        f *= 1 + (peak - 1) * Unit(Mix(h ^ 5));
     return f;
 }
 
@@ -102,7 +102,8 @@ RealisticGroup::RealisticGroup(const RealisticProfile &profile)
         const double weekly = 1 + m_p.weeklySwing * std::cos(2 * double(kPi) * double(weekday) / 7);
         const double trend = std::exp(m_p.drift * d / std::max(1, m_p.days - 1));
         start.push_back(start.back() +
-                        trend * weekly * Factor(Hash(m_p.seed, 'd', quint64(d)), m_p.noise, m_p.bursts));
+                        trend * weekly *
+                            Factor(Hash(m_p.seed, 'd', quint64(d)), m_p.noise, m_p.bursts, 4));
     }
 }
 
@@ -111,24 +112,23 @@ qint64 RealisticGroup::ArrivedAt(qint64 number) const
     const auto &start = *m_dayStart;
     const long double articles = (long double)(m_p.high - m_p.low + 1);
     // The middle of article n's share of the arrivals.
-    const long double at =
-        ((long double)(number - m_p.low) + 0.5L) / articles * start.back();
+    const long double at = ((long double)(number - m_p.low) + 0.5L) / articles * start.back();
     const int day = int(std::upper_bound(start.begin(), start.end(), at) - start.begin()) - 1;
     const int d = std::clamp(day, 0, m_p.days - 1);
-    long double fraction = std::clamp((at - start[size_t(d)]) / (start[size_t(d) + 1] - start[size_t(d)]),
-                                      0.0L, 0.999999L);
+    long double fraction = std::clamp(
+        (at - start[size_t(d)]) / (start[size_t(d) + 1] - start[size_t(d)]), 0.0L, 0.999999L);
 
     long double expected = articles * (start[size_t(d) + 1] - start[size_t(d)]) / start.back();
     std::array<double, 24> hours;
     for (int h = 0; h < 24; ++h)
         hours[size_t(h)] =
             (1 + m_p.dailySwing * std::cos(2 * double(kPi) * (h - m_p.peakHour) / 24)) *
-            Factor(Hash(m_p.seed, 'h', quint64(d), quint64(h)), m_p.noise, m_p.bursts);
+            Factor(Hash(m_p.seed, 'h', quint64(d), quint64(h)), m_p.noise, m_p.bursts, 10);
     const int hour = Slot(hours, fraction, expected);
     std::array<double, 60> minutes;
     for (int m = 0; m < 60; ++m)
-        minutes[size_t(m)] =
-            Factor(Hash(m_p.seed, 'm', quint64(d), quint64(hour), quint64(m)), m_p.noise, m_p.bursts);
+        minutes[size_t(m)] = Factor(Hash(m_p.seed, 'm', quint64(d), quint64(hour), quint64(m)),
+                                    m_p.noise, m_p.bursts, 30);
     const int minute = Slot(minutes, fraction, expected);
     // Within a minute arrivals scatter as independent posters do: the fewer
     // per second, the more uneven the seconds.
@@ -137,7 +137,7 @@ qint64 RealisticGroup::ArrivedAt(qint64 number) const
     for (int s = 0; s < 60; ++s)
         seconds[size_t(s)] =
             Factor(Hash(m_p.seed, 's', quint64(d) * 1440 + quint64(hour * 60 + minute), quint64(s)),
-                   spread, 0);
+                   spread, 0, 1);
     const int second = Slot(seconds, fraction, expected);
     return m_p.firstDay + qint64(d) * 86400 + hour * 3600 + minute * 60 + second;
 }
@@ -170,9 +170,9 @@ bool RealisticGroup::IsMissing(qint64 number) const
             if (Unit(h) >= chance)
                 continue;
             const qint64 first = b * kMissingBlock + qint64(Mix(h ^ 1) % quint64(kMissingBlock));
-            const qint64 length = std::min<qint64>(
-                kLongestMissingRun,
-                1 + qint64(-std::log(1 - Unit(Mix(h ^ 2))) * (m_p.meanMissingRun - 1)));
+            const qint64 length =
+                std::min<qint64>(kLongestMissingRun, 1 + qint64(-std::log(1 - Unit(Mix(h ^ 2))) *
+                                                                (m_p.meanMissingRun - 1)));
             if (index >= first && index < first + length)
                 return true;
         }

@@ -26,10 +26,10 @@ struct RealisticProfile {
     double drift = 0;    // the rate grows by e^drift from the first to the last day
     double weeklySwing = 0.2;
     double dailySwing = 0.5;
-    int peakHour = 20;    // UTC hour of the daily peak
-    double noise = 0.3;   // spread of the random factor of each day, hour, minute, second
-    double bursts = 0.01; // share of days, hours and minutes that are bursts
-    double lagging = 0.2; // share of articles whose Date is off the arrival
+    int peakHour = 20;      // UTC hour of the daily peak
+    double noise = 0.3;     // spread of the random factor of each day, hour, minute, second
+    double bursts = 0.01;   // share of days, hours and minutes that are bursts
+    double lagging = 0.2;   // share of articles whose Date is off the arrival
     double missing = 0.005; // share of numbers missing
     double meanMissingRun = 5;
 
