@@ -491,6 +491,12 @@ QString frmReader::LoadServerSettings()
                               "Correct it in 'File\\Edit NNTP server'.")
             .arg(login);
     m_intLogin = qint16(number);
+    const QString security = ReadSetting(QStringLiteral("Security"), QStringLiteral("0"));
+    if (!SettingNumber(security, 0, 2, number))
+        return QStringLiteral("The security setting \"%1\" is not 0, 1 or 2. "
+                              "Correct it in 'File\\Edit NNTP server'.")
+            .arg(security);
+    m_intSecurity = number;
     if (m_intLogin > 0) {
         m_strUserName = ReadSetting(QStringLiteral("UserName"), QString());
         m_strPassword = ReadSetting(QStringLiteral("Password"), QString());
@@ -540,6 +546,7 @@ void frmReader::RunNextStep()
             return;
         }
         Command1->setText(Cancel);
+        NNTP->SetSecurity(m_intSecurity);
         NNTP->Connect(m_strServer, m_intPort, m_strUserName, m_strPassword);
         break;
     }

@@ -109,6 +109,7 @@ class frmReader : public QMainWindow
     QString m_strServer;
     qint16 m_intPort = 0;
     qint16 m_intLogin = 0;
+    int m_intSecurity = 0;
     QString m_strUserName;
     QString m_strPassword;
     double m_dblDays = 0;
