@@ -11,6 +11,11 @@
 
 #include <QtTest>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 using TestSupport::NntpTestServer;
 using TestSupport::NntpTls;
 using TestSupport::NntpTlsFault;
@@ -213,19 +218,49 @@ class tst_CNNTP_Tls : public QObject
         QCOMPARE(asked.size(), wrongName ? 1 : 0);
     }
 
-    // A name whose first address refuses: the next one is tried at once.
-    void nextAddressAfterARefusal()
+    // A name whose first address refuses (::1, where nothing listens), or
+    // never answers (127.0.0.2 with a full backlog): the next address is
+    // tried, at once or after a moment, long before the deadline.
+    void nextAddress_data()
     {
+        QTest::addColumn<QString>("first");
+        QTest::newRow("refused") << "::1";
+        QTest::newRow("silent") << "127.0.0.2";
+    }
+    void nextAddress()
+    {
+        QFETCH(QString, first);
         QVERIFY(Serve(NntpTls::Implicit, certs.serverCert, certs.serverKey));
-        modSocketSupport::SetBlockingResolver([](const QByteArray &name) {
+        int blackHole = -1;
+        std::vector<int> queued;
+        if (first == QLatin1String("127.0.0.2")) {
+            blackHole = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_port = htons(server->Port());
+            a.sin_addr.s_addr = htonl(0x7f000002);
+            QVERIFY(::bind(blackHole, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0);
+            QVERIFY(::listen(blackHole, 0) == 0);
+            for (int i = 0; i < 2; ++i) { // the backlog is full from then on
+                queued.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+                ::connect(queued.back(), reinterpret_cast<sockaddr *>(&a), sizeof a);
+            }
+        }
+        modSocketSupport::SetBlockingResolver([first](const QByteArray &name) {
             modSocketSupport::LookupResult r{0, name, 0, {}};
-            RawSocket::Endpoint v6, v4;
-            RawSocket::ParseAddress(QStringLiteral("::1"), &v6);
-            RawSocket::ParseAddress(QStringLiteral("127.0.0.1"), &v4);
-            r.Addresses = {v6, v4};
+            RawSocket::Endpoint slow, good;
+            RawSocket::ParseAddress(first, &slow);
+            RawSocket::ParseAddress(QStringLiteral("127.0.0.1"), &good);
+            r.Addresses = {slow, good};
             return r;
         });
-        QCOMPARE(Open(1, QStringLiteral("localhost")), Ready);
+        client->SetTimeOutValue(Wait / 2);
+        const QString outcome = Open(1, QStringLiteral("localhost"));
+        for (int fd : queued)
+            ::close(fd);
+        if (blackHole >= 0)
+            ::close(blackHole);
+        QCOMPARE(outcome, Ready);
         QVERIFY(PasswordSent());
     }
 };
