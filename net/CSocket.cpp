@@ -612,7 +612,9 @@ void CSocket::FailTls()
     }
     QString text = SocketErrorText(code);
     if (m_objTls && !m_objTls->Error().isEmpty())
-        text = text.chopped(1) + QStringLiteral(": ") + m_objTls->Error() + QLatin1Char('.');
+        text = text.chopped(1) + QStringLiteral(": ") + m_objTls->Error();
+    if (!text.endsWith(QLatin1Char('.')) && !text.endsWith(QLatin1Char('?')))
+        text += QLatin1Char('.');
     m_lngState = 9;
     ReleaseSocket();
     RaiseError(code, QString(), text);
@@ -753,17 +755,17 @@ void CSocket::FlushSendBuffer()
         if (isSignalConnected(complete))
             modSocketSupport::PostSocketEvent(m_lngSocketHandle, modSocketSupport::EventWrite);
     }
-    if (m_objTls) {
-        // Plain text counts, as the owner sent it.
-        if (m_lngPlainQueued == 0)
-            return;
+    if (!m_objTls) {
+        emit OnSendProgress(qint32(n), qint32(m_bytSend.size() - m_lngSendStart));
+    } else if (m_lngPlainQueued > 0) {
+        // Plain text counts, as the owner sent it: all of it once the last
+        // of its cipher text is out, none before.
         const qint64 plain = m_lngPlainQueued;
-        if (m_bytSend.size() > m_lngSendStart)
-            return emit OnSendProgress(0, qint32(plain));
-        m_lngPlainQueued = 0;
-        return emit OnSendProgress(qint32(plain), 0);
+        const bool done = m_bytSend.size() == m_lngSendStart;
+        if (done)
+            m_lngPlainQueued = 0;
+        emit OnSendProgress(done ? qint32(plain) : 0, done ? 0 : qint32(plain));
     }
-    emit OnSendProgress(qint32(n), qint32(m_bytSend.size() - m_lngSendStart));
 }
 
 qint32 CSocket::ReceiveIntoBuffer()

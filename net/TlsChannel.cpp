@@ -159,8 +159,9 @@ TlsChannel::Status TlsChannel::Feed(const char *data, qsizetype size, QByteArray
             for (char &c : line)
                 if (static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) > 126)
                     c = '?';
-            return Fail(Failure::NotTls, QStringLiteral("the server answered without TLS (\"%1\")")
-                            .arg(QString::fromLatin1(line)));
+            return Fail(Failure::NotTls, QStringLiteral("it answered \"%1\"; is the port one for "
+                                                        "plain connections?")
+                                             .arg(QString::fromLatin1(line)));
         }
         m_blnSawRecord = true;
     }

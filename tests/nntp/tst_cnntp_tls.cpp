@@ -173,7 +173,8 @@ class tst_CNNTP_Tls : public QObject
     {
         QTest::addColumn<QString>("row");
         QTest::newRow("plain server, SSL/TLS setting")
-            << "The server does not speak TLS: the server answered without TLS (\"200 Pointwind";
+            << "The server does not speak TLS: it answered \"200 Pointwind test server ready "
+               "(posting ok)\"; is the port one for plain connections?";
         QTest::newRow("TLS server, no security") << "Connection timed out.";
         QTest::newRow("STARTTLS refused") << "580 Can not initiate TLS negotiation";
         QTest::newRow("STARTTLS unknown to the server") << "500 Unknown command";
@@ -216,6 +217,32 @@ class tst_CNNTP_Tls : public QObject
         QVERIFY(!PasswordSent());
         QVERIFY(!server->ReceivedLines().contains("AUTHINFO user reader\r\n"));
         QCOMPARE(asked.size(), wrongName ? 1 : 0);
+    }
+
+    // The server's close_notify ends the session like a close, a record
+    // cut short like an error.
+    void endOfStream_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<QStringList>("failures");
+        QTest::newRow("close_notify") << int(NntpTlsFault::CloseNotify) << QStringList();
+        QTest::newRow("cut record") << int(NntpTlsFault::CutRecord)
+                                    << QStringList{"msg3:The TLS connection was cut off: the "
+                                                   "connection ended inside a TLS record."};
+    }
+    void endOfStream()
+    {
+        QFETCH(int, fault);
+        QFETCH(QStringList, failures);
+        QVERIFY(Serve(NntpTls::Implicit, certs.serverCert, certs.serverKey));
+        server->SetTlsFault(NntpTlsFault(fault));
+        client->SetTimeOutValue(Wait);
+        client->SetSecurity(1);
+        rec->Events.clear();
+        client->Connect(QStringLiteral("127.0.0.1"), server->Port(), {}, {});
+        QTRY_VERIFY_WITH_TIMEOUT(rec->Events.contains(failures.isEmpty() ? Ready : Refused), Wait);
+        QTest::qWait(100); // a close that came with the greeting has been taken in by now
+        QCOMPARE(rec->Failures(), failures);
     }
 
     // A name whose first address refuses (::1, where nothing listens), or

@@ -598,6 +598,21 @@ bool NntpTestServer::Impl::TlsInput(Client &c, const char *data, qsizetype size,
         if (r != 1)
             return true;
         c.tlsUp = true;
+        if (c.greetAfterHandshake &&
+            (fault == NntpTlsFault::CloseNotify || fault == NntpTlsFault::CutRecord)) {
+            const QByteArray greeting = Greeting();
+            SSL_write(c.ssl, greeting.constData(), int(greeting.size()));
+            if (fault == NntpTlsFault::CloseNotify)
+                SSL_shutdown(c.ssl);
+            QByteArray out(int(BIO_ctrl_pending(c.out)), '\0');
+            BIO_read(c.out, out.data(), int(out.size()));
+            if (fault == NntpTlsFault::CutRecord)
+                out.chop(5);
+            SendAll(c.fd, out.constData(), out.size());
+            c.tlsUp = false; // no close_notify of Drop's own
+            Drop(c);
+            return false;
+        }
         if (c.greetAfterHandshake) {
             c.greetAfterHandshake = false;
             Respond(c, greetingEvent, Greeting(), false);

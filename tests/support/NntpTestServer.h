@@ -49,6 +49,9 @@ enum class NntpTlsFault {
     CloseMidHandshake, // sends the first bytes of its answer, then closes
     Garbage,           // answers with a record that is no handshake message
     Silent,            // reads, never answers
+    // After the handshake:
+    CloseNotify, // sends the greeting and close_notify, then closes
+    CutRecord,   // sends the greeting's record but its last bytes, then closes
 };
 
 class NntpTestServer
