@@ -232,6 +232,10 @@ void frmReader::BuildControls()
                        static_cast<QWidget *>(Check1), static_cast<QWidget *>(Text2),
                        static_cast<QWidget *>(Command1), static_cast<QWidget *>(Command2)})
         w->setFocusPolicy(Qt::StrongFocus);
+    // Enter presses the button that has the focus, as Space does; outside a
+    // dialog a button takes only Space unless told otherwise.
+    for (QPushButton *button : {Command5, Command1, Command2})
+        button->setAutoDefault(true);
     setTabOrder(Text1, Command5);
     setTabOrder(Command5, Check1);
     setTabOrder(Check1, Text2);
@@ -338,6 +342,10 @@ bool frmReader::eventFilter(QObject *watched, QEvent *event)
             Text2_GotFocus();
         } else if (event->type() == QEvent::KeyPress) {
             const auto *key = static_cast<QKeyEvent *>(event);
+            // Tab and Shift+Tab move the focus on; they are no characters of
+            // the count, and taking them would trap a keyboard user here.
+            if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)
+                return QMainWindow::eventFilter(watched, event);
             int KeyAscii = 0;
             if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
                 KeyAscii = 13;

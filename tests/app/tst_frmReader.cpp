@@ -1,7 +1,8 @@
-// The main window without a server: its start state, the day-count keys and
-// spinner, opening a group cache file, and the log.
+// The main window: its start state, the day-count keys and spinner, opening
+// a group cache file, the log, and a whole run done with the keyboard alone.
 #include "app/frmReader.h"
 #include "support/ModalDriver.h"
+#include "support/NntpTestServer.h"
 #include "support/ReaderDriver.h"
 #include "support/TestSupport.h"
 #include "ui/frmAbout.h"
@@ -226,6 +227,57 @@ class tst_frmReader : public QObject
         const QRect shown = lstLog()->viewport()->rect();
         QVERIFY(shown.contains(lstLog()->visualItemRect(lstLog()->topLevelItem(206))));
         QVERIFY(!shown.contains(lstLog()->visualItemRect(lstLog()->topLevelItem(0))));
+    }
+
+    // Keys go where the focus is, as the platform sends them: Shift+Tab is
+    // Backtab, and both carry a tab character.
+    void keyboardOnly()
+    {
+        TestSupport::NntpTestServer server;
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        server.AddGroup(
+            TestSupport::NntpArticleGroup::Spread("alt.test", 1, 60, now - 30 * 86400, now));
+        QVERIFY(TestSupport::StartOnSettingsPort(server));
+        TestSupport::StoreServerSettings(QStringLiteral("127.0.0.1"), server.Port());
+        const QString file = TestSupport::MakeTempFolder() + QStringLiteral("/alt.test.nc1");
+        QVERIFY(TestSupport::WriteSampleGroupFile(file, QStringLiteral("123")));
+
+        auto press = [](Qt::Key key, const char *text, Qt::KeyboardModifiers mods = {}) {
+            QTest::sendKeyEvent(QTest::Click, static_cast<QWidget *>(nullptr), key,
+                                QString::fromLatin1(text), mods);
+        };
+        auto focus = [] {
+            const QWidget *at = QApplication::focusWidget();
+            return at ? at->objectName() : QString();
+        };
+        QCOMPARE(focus(), QStringLiteral("Text1"));
+        press(Qt::Key_Tab, "\t");
+        QCOMPARE(focus(), QStringLiteral("Command5"));
+        auto opened = TestSupport::OnModal<QFileDialog>(
+            [&](QFileDialog *dialog) { TestSupport::AnswerFileDialog(dialog, file); });
+        press(Qt::Key_Return, "\r");
+        QVERIFY(*opened);
+        // The window manager's part: the window gets the keyboard back.
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        QCOMPARE(focus(), QStringLiteral("Text2"));
+
+        QTest::keyClicks(nullptr, QStringLiteral("ab x"));
+        QCOMPARE(Text2()->text(), QStringLiteral("2"));
+        press(Qt::Key_Backtab, "\t", Qt::ShiftModifier);
+        QCOMPARE(focus(), QStringLiteral("Check1"));
+        press(Qt::Key_Space, " ");
+        QVERIFY(!Control<QCheckBox>("Check1")->isChecked());
+        press(Qt::Key_Tab, "\t");
+        press(Qt::Key_Tab, "\t");
+        QCOMPARE(focus(), QStringLiteral("Command1"));
+        press(Qt::Key_Space, " ");
+        auto *go = Control<QPushButton>("Command1");
+        QVERIFY(QTest::qWaitFor([&] { return go->text() == QLatin1String("Finished!"); }, 20000));
+        QCOMPARE(TestSupport::ReadAll(file),
+                 TestSupport::ExpectedGroupFile("123", "127.0.0.1",
+                                                Control<QLabel>("lbInfo_1")->text().toLongLong()));
+        QVERIFY(!QFile::exists(file + QStringLiteral(".bak")));
     }
 
     void numbersAndRounding()

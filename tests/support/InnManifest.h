@@ -1,6 +1,7 @@
 #pragma once
 // The INN news server that tests/support/inn_setup.sh installs and starts,
-// as the manifest it writes describes it (key=value lines).
+// as the manifest it writes describes it (key=value lines), and only while
+// both its reader ports greet within 2 s.
 #include <QByteArray>
 #include <QMap>
 #include <QString>
@@ -19,7 +20,8 @@ InnManifest LoadInnManifest();
 
 } // namespace TestSupport
 
-// In initTestCase: skips, or on CI fails, when there is no INN to test with.
+// In initTestCase: skips, or on CI fails at once, when there is no INN to test
+// with.
 #define POINTWIND_REQUIRE_INN(manifest)                                                            \
     do {                                                                                           \
         if (!(manifest).whyMissing.isEmpty()) {                                                    \

@@ -6,6 +6,7 @@
 #
 #   bash tests/support/inn_setup.sh          install, configure, fill, start
 #   bash tests/support/inn_setup.sh stop     stop the daemons this script started
+#                                            and remove the manifest
 #
 # What the test needs to know is written to $manifest (key=value lines).
 set -euo pipefail
@@ -36,6 +37,8 @@ port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 
 stop_daemons() {
     local pidfile pid port
+    # The manifest tells the tests a server is there: it goes first.
+    rm -f "$manifest"
     # innd shuts down cleanly (and removes its pid file) when asked.
     if [[ -x $newsbin/ctlinnd ]] && port_open "$feed_port"; then
         as_news "$newsbin/ctlinnd -t 10 shutdown pointwind" >/dev/null 2>&1 || true
