@@ -52,7 +52,7 @@ struct LookupResult {
     long Error = 0;
     QByteArray HostName;
     quint32 Address = 0;
-    QList<RawSocket::Endpoint> Addresses;
+    QList<RawSocket::Endpoint> Addresses = {};
 };
 // Hands a finished lookup to its owner (on the user-interface thread).
 // Unknown, cancelled or superseded lookups are dropped.

@@ -21,7 +21,7 @@ int main(int argc, char **argv)
     modSocketSupport::SetBlockingResolver([](const QByteArray &) {
         g_entered.release();
         std::this_thread::sleep_for(std::chrono::minutes(10));
-        return modSocketSupport::LookupResult{11002, {}, 0, {}};
+        return modSocketSupport::LookupResult{11002, {}, 0};
     });
     CSocket socket;
     socket.Connect(QStringLiteral("hangs.example"), 119);

@@ -57,7 +57,7 @@ struct ManualResolver {
     {
         quint32 address = 0;
         RawSocket::ParseDotted(QString::fromLatin1(dotted), &address);
-        modSocketSupport::CompleteLookup(handle, {0, name, address, {}});
+        modSocketSupport::CompleteLookup(handle, {0, name, address});
     }
-    static void Fail(qint32 handle, long code) { modSocketSupport::CompleteLookup(handle, {code, {}, 0, {}}); }
+    static void Fail(qint32 handle, long code) { modSocketSupport::CompleteLookup(handle, {code, {}, 0}); }
 };

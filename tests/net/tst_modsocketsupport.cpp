@@ -46,7 +46,7 @@ public:
         modSocketSupport::SetBlockingResolver([gate = m_gate](const QByteArray &name) {
             std::unique_lock<std::mutex> lock(gate->Lock);
             gate->Opened.wait_for(lock, std::chrono::minutes(5), [&] { return gate->Open; });
-            return modSocketSupport::LookupResult{0, name, htonl(INADDR_LOOPBACK), {}};
+            return modSocketSupport::LookupResult{0, name, htonl(INADDR_LOOPBACK)};
         });
     }
     ~GatedResolver()
