@@ -198,7 +198,8 @@ TlsChannel::Status TlsChannel::Pump(QByteArray *plain)
         if (e == SSL_ERROR_ZERO_RETURN)
             m_status = Status::Closed; // the server's close_notify
         else
-            Fail(Failure::Protocol, LibraryReason(QStringLiteral("a TLS record could not be read")));
+            Fail(Failure::Protocol,
+                 LibraryReason(QStringLiteral("a TLS record could not be read")));
     }
     return m_status;
 }
@@ -283,7 +284,6 @@ QString TlsChannel::CertificateFingerprint() const
     unsigned int length = 0;
     if (!cert || X509_digest(cert, EVP_sha256(), digest, &length) != 1)
         return {};
-    return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(digest), int(length))
-                                   .toHex(':')
-                                   .toUpper());
+    return QString::fromLatin1(
+        QByteArray(reinterpret_cast<const char *>(digest), int(length)).toHex(':').toUpper());
 }

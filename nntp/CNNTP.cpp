@@ -207,8 +207,8 @@ void CNNTP::m_objControlSocket_OnEncrypted()
     m_blnHandshaking = false;
     const QString problem = m_objControlSocket->CertificateProblem();
     const QString fingerprint = m_objControlSocket->CertificateFingerprint();
-    if (problem.isEmpty() ||
-        (!fingerprint.isEmpty() && modCertificateTrust::PinnedFingerprint(m_strServer) == fingerprint)) {
+    if (problem.isEmpty() || (!fingerprint.isEmpty() &&
+                              modCertificateTrust::PinnedFingerprint(m_strServer) == fingerprint)) {
         Secured();
         return;
     }
@@ -235,22 +235,24 @@ void CNNTP::AskTrust(quint64 session, const QString &reason, const QString &fing
         return;
     m_blnTrustPending = false;
     if (!yes) {
-        FailSession(QStringLiteral("The certificate of %1 is not trusted: %2.").arg(m_strServer, reason));
+        FailSession(
+            QStringLiteral("The certificate of %1 is not trusted: %2.").arg(m_strServer, reason));
         return;
     }
     if (!modCertificateTrust::PinFingerprint(m_strServer, fingerprint))
         emit SessionProtocolMessage(
-            QStringLiteral("The trusted certificate could not be stored; it will be asked about again."), 2);
+            QStringLiteral(
+                "The trusted certificate could not be stored; it will be asked about again."),
+            2);
     Secured();
 }
 
 // Encryption is up and trusted.
 void CNNTP::Secured()
 {
-    emit SessionProtocolMessage(
-        QStringLiteral("Encrypted connection (") + m_objControlSocket->EncryptionDescription() +
-            QLatin1Char(')'),
-        1);
+    emit SessionProtocolMessage(QStringLiteral("Encrypted connection (") +
+                                    m_objControlSocket->EncryptionDescription() + QLatin1Char(')'),
+                                1);
     if (m_lngState == StateStartTls) {
         Greeted();
         if (!m_blnAwaitingReply)
@@ -331,7 +333,7 @@ void CNNTP::m_objTimeOut_TimeOut()
     if (!m_blnHandshaking && m_lngState == StateGreeting && m_intSecurity == SecurityNone &&
         !m_blnHeardServer)
         emit SessionProtocolMessage(NoGreeting, 1);
-    FailSession(m_blnHandshaking  ? HandshakeTimedOut
+    FailSession(m_blnHandshaking   ? HandshakeTimedOut
                 : m_blnNoReplySeen ? NoNntpReply
                                    : SocketErrorText(ErrorTimedOut));
 }

@@ -89,7 +89,8 @@ frmOptions::frmOptions(QWidget *parent)
     lblSecurity->setGeometry(Twips(120, 1080, 1095, 255));
     cboSecurity = new QComboBox(Frame1);
     cboSecurity->setObjectName(QStringLiteral("cboSecurity"));
-    cboSecurity->addItems({QStringLiteral("None"), QStringLiteral("SSL/TLS"), QStringLiteral("STARTTLS")});
+    cboSecurity->addItems(
+        {QStringLiteral("None"), QStringLiteral("SSL/TLS"), QStringLiteral("STARTTLS")});
     cboSecurity->setGeometry(Twips(1320, 1080, 1455, 300));
 
     chkLogin = new QCheckBox(QStringLiteral("NNTP Server Requires Login"), Frame1);

@@ -174,8 +174,7 @@ int main(int argc, char **argv)
     certs.Trust();
     TestSupport::NntpTestServer server, tlsServer;
     for (TestSupport::NntpTestServer *s : {&server, &tlsServer})
-        s->AddGroup(TestSupport::NntpArticleGroup::Spread("alt.bench", low, low + count,
-                                                          1104922800,
+        s->AddGroup(TestSupport::NntpArticleGroup::Spread("alt.bench", low, low + count, 1104922800,
                                                           1104922800 + qint64(count) * 60));
     if (!tlsServer.SetTls(TestSupport::NntpTls::Implicit, certs.serverCert, certs.serverKey) ||
         !server.Start() || !tlsServer.Start()) {

@@ -74,7 +74,9 @@ class tst_resetRun_inn : public QObject
             QStringLiteral("127.0.0.1"), int(Value(qPrintable(portKey))),
             login ? inn.value("USER") : QString(), login ? inn.value("PASSWORD") : QString());
         const QString tag = QString::fromLatin1(QTest::currentDataTag());
-        const int security = tag == QLatin1String("SSL/TLS") ? 1 : tag == QLatin1String("STARTTLS") ? 2 : 0;
+        const int security = tag == QLatin1String("SSL/TLS")    ? 1
+                             : tag == QLatin1String("STARTTLS") ? 2
+                                                                : 0;
         QVERIFY2(!security || Value(qPrintable(portKey)) > 0, "the manifest names no TLS port");
         modSettings::WriteSetting(modSettings::AppName, modSettings::Section,
                                   QStringLiteral("Security"), QString::number(security));

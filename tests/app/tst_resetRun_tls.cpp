@@ -122,7 +122,8 @@ class tst_resetRunTls : public QObject
         QCOMPARE(log.at(0), QStringLiteral("Connecting to ") + host + QStringLiteral("..."));
         QCOMPARE(log.at(security ? 2 : 1), QStringLiteral("Connected"));
         if (security)
-            QVERIFY2(log.at(1).startsWith(QLatin1String("Encrypted connection (TLS")), qPrintable(log.at(1)));
+            QVERIFY2(log.at(1).startsWith(QLatin1String("Encrypted connection (TLS")),
+                     qPrintable(log.at(1)));
     }
 
     // No to the question: one row that says why, nothing written, the

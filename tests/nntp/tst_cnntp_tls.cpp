@@ -54,11 +54,15 @@ class tst_CNNTP_Tls : public QObject
         rec->Events.clear();
         client->SetSecurity(security);
         client->Connect(host, server->Port(), QStringLiteral("reader"), QStringLiteral("secret"));
-        (void)QTest::qWaitFor([&] { return !rec->Of(QStringLiteral("connected:")).isEmpty(); }, Wait);
+        (void)QTest::qWaitFor([&] { return !rec->Of(QStringLiteral("connected:")).isEmpty(); },
+                              Wait);
         const QStringList outcome = rec->Of(QStringLiteral("connected:"));
         return outcome.isEmpty() ? QStringLiteral("none") : outcome.first();
     }
-    bool PasswordSent() const { return server->ReceivedLines().contains("AUTHINFO pass secret\r\n"); }
+    bool PasswordSent() const
+    {
+        return server->ReceivedLines().contains("AUTHINFO pass secret\r\n");
+    }
 
   private slots:
     void initTestCase()
@@ -116,7 +120,8 @@ class tst_CNNTP_Tls : public QObject
         client->SetTimeOutValue(Wait);
         QCOMPARE(Open(security, host), Ready);
         client->SelectGroup(QStringLiteral("alt.test"));
-        QTRY_COMPARE_WITH_TIMEOUT(rec->Of(QStringLiteral("group:")), QStringList{"group:1-9"}, Wait);
+        QTRY_COMPARE_WITH_TIMEOUT(rec->Of(QStringLiteral("group:")), QStringList{"group:1-9"},
+                                  Wait);
         client->DownloadHeader(5);
         QTRY_COMPARE_WITH_TIMEOUT(rec->Of(QStringLiteral("head:")).size(), 1, Wait);
         QVERIFY(rec->Events.last().contains(QLatin1String("|Test article 5|")));
@@ -145,7 +150,9 @@ class tst_CNNTP_Tls : public QObject
         const QStringList parts = asked.first().split(QLatin1Char('|'));
         QCOMPARE(parts.at(0), QStringLiteral("127.0.0.1"));
         QCOMPARE(parts.at(1), QStringLiteral("self-signed certificate"));
-        QVERIFY(QRegularExpression(QStringLiteral("^([0-9A-F]{2}:){31}[0-9A-F]{2}$")).match(parts.at(2)).hasMatch());
+        QVERIFY(QRegularExpression(QStringLiteral("^([0-9A-F]{2}:){31}[0-9A-F]{2}$"))
+                    .match(parts.at(2))
+                    .hasMatch());
         QCOMPARE(rec->Failures(), QStringList{"msg3:The certificate of 127.0.0.1 is not trusted: "
                                               "self-signed certificate."});
         QVERIFY(server->ReceivedLines().isEmpty());
@@ -206,7 +213,8 @@ class tst_CNNTP_Tls : public QObject
             host = QStringLiteral("localhost");
         if (fault == QLatin1String("STARTTLS refused"))
             server->SetCommandReply("STARTTLS", "580 Can not initiate TLS negotiation\r\n");
-        server->SetTlsFault(fault.startsWith(QLatin1String("close"))     ? NntpTlsFault::CloseMidHandshake
+        server->SetTlsFault(fault.startsWith(QLatin1String("close"))
+                                ? NntpTlsFault::CloseMidHandshake
                             : fault.startsWith(QLatin1String("garbage")) ? NntpTlsFault::Garbage
                             : fault.startsWith(QLatin1String("silent"))  ? NntpTlsFault::Silent
                                                                          : NntpTlsFault::None);

@@ -542,7 +542,9 @@ bool NntpTestServer::Impl::FlushTls(Client &c, qsizetype limit)
         byteAtATime = tlsByteAtATime;
     }
     int n;
-    while (limit != 0 && (n = BIO_read(c.out, buffer, int(limit > 0 ? std::min<qsizetype>(limit, sizeof buffer) : sizeof buffer))) > 0) {
+    while (limit != 0 && (n = BIO_read(c.out, buffer,
+                                       int(limit > 0 ? std::min<qsizetype>(limit, sizeof buffer)
+                                                     : sizeof buffer))) > 0) {
         if (limit > 0)
             limit -= n;
         for (int i = 0; i < n; i += byteAtATime ? 1 : n) {
@@ -637,10 +639,10 @@ QByteArray NntpTestServer::Impl::Greeting()
 {
     std::lock_guard lock(mutex);
     return QByteArray::number(greetingCode) + " " +
-           (greetingText.isEmpty() ? QByteArray(greetingCode == 201
-                                                    ? "Pointwind test server ready (no posting)"
-                                                    : "Pointwind test server ready (posting ok)")
-                                   : greetingText) +
+           (greetingText.isEmpty()
+                ? QByteArray(greetingCode == 201 ? "Pointwind test server ready (no posting)"
+                                                 : "Pointwind test server ready (posting ok)")
+                : greetingText) +
            "\r\n";
 }
 

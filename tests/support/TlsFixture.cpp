@@ -36,14 +36,22 @@ bool Run(const QString &folder, const QStringList &arguments, QString *why)
 bool MakeCertificate(const QString &folder, const QString &base, const QString &names,
                      bool selfSigned, QString *why)
 {
-    QStringList args{QStringLiteral("req"),    QStringLiteral("-x509"),
-                     QStringLiteral("-newkey"), QStringLiteral("ec"),
-                     QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"),
-                     QStringLiteral("-nodes"),  QStringLiteral("-days"),
-                     QStringLiteral("2"),       QStringLiteral("-subj"),
-                     QStringLiteral("/CN=") + base, QStringLiteral("-keyout"),
-                     base + QStringLiteral(".key"), QStringLiteral("-out"),
-                     base + QStringLiteral(".pem"), QStringLiteral("-addext"),
+    QStringList args{QStringLiteral("req"),
+                     QStringLiteral("-x509"),
+                     QStringLiteral("-newkey"),
+                     QStringLiteral("ec"),
+                     QStringLiteral("-pkeyopt"),
+                     QStringLiteral("ec_paramgen_curve:prime256v1"),
+                     QStringLiteral("-nodes"),
+                     QStringLiteral("-days"),
+                     QStringLiteral("2"),
+                     QStringLiteral("-subj"),
+                     QStringLiteral("/CN=") + base,
+                     QStringLiteral("-keyout"),
+                     base + QStringLiteral(".key"),
+                     QStringLiteral("-out"),
+                     base + QStringLiteral(".pem"),
+                     QStringLiteral("-addext"),
                      names};
     if (!selfSigned)
         args << QStringLiteral("-CA") << QStringLiteral("ca.pem") << QStringLiteral("-CAkey")
@@ -57,7 +65,9 @@ TlsFixture TlsFixture::Make()
 {
     TlsFixture f;
     f.folder = MakeTempFolder();
-    const auto path = [&](const char *name) { return f.folder + QLatin1Char('/') + QLatin1String(name); };
+    const auto path = [&](const char *name) {
+        return f.folder + QLatin1Char('/') + QLatin1String(name);
+    };
     const bool ok =
         MakeCertificate(f.folder, QStringLiteral("ca"),
                         QStringLiteral("basicConstraints=critical,CA:TRUE"), true, &f.whyMissing) &&

@@ -12,11 +12,11 @@ namespace TestSupport
 struct TlsFixture {
     QString folder;
     QString caFile;
-    QString serverCert, serverKey;   // signed, right names
-    QString selfCert, selfKey;       // self-signed, right names
+    QString serverCert, serverKey;       // signed, right names
+    QString selfCert, selfKey;           // self-signed, right names
     QString otherSelfCert, otherSelfKey; // a second self-signed one
     QString wrongNameCert, wrongNameKey; // signed, for other.invalid only
-    QString whyMissing; // empty when everything was made
+    QString whyMissing;                  // empty when everything was made
 
     static TlsFixture Make();
     void Trust() const;

@@ -155,7 +155,7 @@ class tst_frmOptions : public QObject
         Opening o;
         QVERIFY(QTest::qWaitForWindowActive(&o.window));
         o.box(0)->setFocus(Qt::OtherFocusReason);
-        const QStringList expected = {"txtOptions_1", "cboSecurity", "chkLogin", "txtOptions_2",
+        const QStringList expected = {"txtOptions_1", "cboSecurity", "chkLogin",    "txtOptions_2",
                                       "txtOptions_3", "cmdOk",       "txtOptions_0"};
         for (const QString &name : expected) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -191,7 +191,8 @@ class tst_frmOptions : public QObject
         QTest::mouseClick(o.ok(), Qt::LeftButton);
         QCOMPARE(Stored("Security"), QString("1"));
         Opening again;
-        QCOMPARE(again.window.findChild<QComboBox *>("cboSecurity")->currentText(), QString("SSL/TLS"));
+        QCOMPARE(again.window.findChild<QComboBox *>("cboSecurity")->currentText(),
+                 QString("SSL/TLS"));
         QCOMPARE(again.box(1)->text(), QString("800"));
     }
 
