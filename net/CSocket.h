@@ -1,14 +1,25 @@
 #pragma once
-// Asynchronous IPv4 socket object (TCP or UDP) that never blocks and reports
-// to its owner through signals, connected directly and raised synchronously.
-// An owner that drops the object from inside one of its signals must use
-// deleteLater().
+// Asynchronous socket object (TCP over IPv4 or IPv6, UDP over IPv4) that
+// never blocks and reports to its owner through signals, connected directly
+// and raised synchronously. An owner that drops the object from inside one
+// of its signals must use deleteLater(). A TCP connection can be switched
+// to TLS; from then on everything the owner sends and receives is plain
+// text, as before.
 #include <QByteArray>
+#include <QList>
 #include <QMetaType>
 #include <QObject>
 #include <QString>
 #include <QVariant>
+#include <memory>
 #include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "net/RawSocket.h"
+
+class QTimer;
+class TlsChannel;
 
 // Data type codes of SendData, GetData and PeekData.
 namespace SocketDataType {
@@ -23,6 +34,18 @@ enum : int {
     Boolean = 11, // 16-bit, true is -1
     Byte = 17,
     ByteArray = 8209,
+};
+}
+
+// OnError codes of an encrypted connection, beside the socket codes; the
+// description adds the TLS library's reason.
+namespace SocketTlsError {
+enum : int {
+    Setup = 12001,     // no TLS session could be made
+    Handshake = 12002, // the handshake failed (an alert, a bad message)
+    NotTls = 12003,    // the server answered with something that is no TLS
+    Protocol = 12004,  // a bad record or an alert after the handshake
+    Truncated = 12005, // the connection ended inside a record
 };
 }
 
@@ -95,15 +118,35 @@ public:
     template <typename T>
     void PeekData(T &varData, int maxLen = 0) { TakeInto(varData, maxLen, true); }
 
+    // TLS, client side, on a connected TCP socket: OnEncrypted follows the
+    // handshake, OnError a failure. The certificate is checked against
+    // serverName (a name or an IP literal); the verdict is the owner's.
+    void StartEncryption(const QString &serverName);
+    bool Encrypted() const;
+    // "TLSv1.3, TLS_AES_256_GCM_SHA384" once encrypted.
+    QString EncryptionDescription() const;
+    // Empty when the system's authorities vouch for the certificate and it
+    // names the server; otherwise the reason.
+    QString CertificateProblem() const;
+    // SHA-256 of the server's certificate, "AA:BB:...".
+    QString CertificateFingerprint() const;
+
+    // How long a connect may take before the next address of the name is
+    // tried beside it (milliseconds).
+    static constexpr int NextAddressDelay = 300;
+
     // Reserved for the socket support module.
+    void HandleSocketEvent(int handle, int event, int error);
     void HandleNetworkEvent(int event, int error);
-    void PostGetHostEvent(qint32 lookupHandle, quint32 address, const QString &hostName, int error);
+    void PostGetHostEvent(qint32 lookupHandle, quint32 address, const QString &hostName, int error,
+                          const QList<RawSocket::Endpoint> &addresses = {});
 
 signals:
     void OnClose();
     void OnConnect();
     void OnConnectionRequest(qint32 requestID);
     void OnDataArrival(qint32 bytesTotal);
+    void OnEncrypted();
     void OnError(qint16 Number, QString &Description, qint32 Scode, const QString &Source,
                  const QString &HelpFile, qint32 HelpContext, bool &CancelDisplay);
     void OnSendComplete();
@@ -114,13 +157,22 @@ private:
     int CreateSocketHandle();
     void QueryReadSize();
     void ReleaseSocket();
-    void ConnectTo(quint32 address, bool afterLookup);
-    void RaiseError(int number, const QString &source);
+    void ConnectTo(const RawSocket::Endpoint &address, bool afterLookup);
+    void ConnectFailed(int error, bool afterLookup, bool atOnce);
+    void NextAddressDue();
+    void DropRacing();
+    bool ReplaceHandle(bool v6);
+    void RaiseError(int number, const QString &source, const QString &description = QString());
     void ReadLocalAddress();
 
     void SendBytes(const QByteArray &bytes);
     void FlushSendBuffer();
     qint32 ReceiveIntoBuffer();
+    qint64 ReceiveIntoBuffer(int *error); // -1 with *error, 0 at the end of the stream
+    void ReadStream();
+    bool TlsIncoming(const char *data, qsizetype size, bool *closed);
+    void QueueTlsOutput();
+    void FailTls();
     bool TakeData(bool peek, int maxLen, QByteArray *taken);
     void TakeVariant(QVariant &varData, int varType, int maxLen, bool peek);
     qint32 ReceiveBufferLength() const { return qint32(m_bytReceive.size() - m_lngReceiveStart); }
@@ -174,4 +226,17 @@ private:
     QByteArray m_bytReceive;
     qsizetype m_lngReceiveStart = 0;
     bool m_blnSendPending = false;
+
+    // Connecting to a name with several addresses: those not tried yet, and
+    // earlier attempts still under way beside the current handle.
+    QList<RawSocket::Endpoint> m_untried;
+    std::vector<std::pair<int, RawSocket::Endpoint>> m_racing;
+    QTimer *m_tmrNextAddress = nullptr;
+    bool m_blnHandleUsed = false; // a connect was started on the current handle
+    bool m_blnHandleV6 = false;
+
+    std::unique_ptr<TlsChannel> m_objTls;
+    QByteArray m_bytTlsHeld;     // plain text sent before the handshake is through
+    qint64 m_lngPlainQueued = 0; // plain bytes whose cipher text is not all sent
+    QByteArray m_bytCipherIn;
 };

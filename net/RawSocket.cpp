@@ -23,6 +23,43 @@ sockaddr_in MakeAddress(quint32 address, quint16 port)
 
 int Fail() { return MapErrno(errno); }
 
+socklen_t MakeAddress(const Endpoint &e, quint16 port, sockaddr_storage *storage)
+{
+    *storage = {};
+    if (!e.V6) {
+        *reinterpret_cast<sockaddr_in *>(storage) = MakeAddress(e.V4, port);
+        return sizeof(sockaddr_in);
+    }
+    auto *sa = reinterpret_cast<sockaddr_in6 *>(storage);
+    sa->sin6_family = AF_INET6;
+    sa->sin6_port = htons(port);
+    std::memcpy(&sa->sin6_addr, e.Bytes6, 16);
+    sa->sin6_scope_id = e.ScopeId;
+    return sizeof(sockaddr_in6);
+}
+
+bool FromAddress(const sockaddr *sa, Endpoint *e, quint16 *port)
+{
+    *e = {};
+    if (sa->sa_family == AF_INET) {
+        const auto *a = reinterpret_cast<const sockaddr_in *>(sa);
+        e->V4 = a->sin_addr.s_addr;
+        if (port)
+            *port = ntohs(a->sin_port);
+        return true;
+    }
+    if (sa->sa_family == AF_INET6) {
+        const auto *a = reinterpret_cast<const sockaddr_in6 *>(sa);
+        e->V6 = true;
+        std::memcpy(e->Bytes6, &a->sin6_addr, 16);
+        e->ScopeId = a->sin6_scope_id;
+        if (port)
+            *port = ntohs(a->sin6_port);
+        return true;
+    }
+    return false;
+}
+
 } // namespace
 
 int MapErrno(int e)
@@ -102,9 +139,9 @@ int MapLookupError(int gaiCode, int errnoValue)
     }
 }
 
-int Create(bool datagram, int *error)
+int Create(bool datagram, int *error, bool v6)
 {
-    int h = ::socket(AF_INET, (datagram ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC,
+    int h = ::socket(v6 ? AF_INET6 : AF_INET, (datagram ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC,
                      datagram ? IPPROTO_UDP : IPPROTO_TCP);
     *error = h < 0 ? Fail() : 0;
     return h < 0 ? InvalidHandle : h;
@@ -133,6 +170,15 @@ int Connect(int handle, quint32 address, quint16 port)
     if (::connect(handle, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0)
         return 0;
     // A non-blocking connect under way reads as "would block", as callers expect.
+    return errno == EINPROGRESS ? WouldBlock : Fail();
+}
+
+int Connect(int handle, const Endpoint &address, quint16 port)
+{
+    sockaddr_storage sa;
+    const socklen_t length = MakeAddress(address, port, &sa);
+    if (::connect(handle, reinterpret_cast<sockaddr *>(&sa), length) == 0)
+        return 0;
     return errno == EINPROGRESS ? WouldBlock : Fail();
 }
 
@@ -227,6 +273,14 @@ static bool IntOption(int handle, int option, int *value)
     return ::getsockopt(handle, SOL_SOCKET, option, value, &len) == 0;
 }
 
+bool LocalEndpoint(int handle, Endpoint *address, quint16 *port)
+{
+    sockaddr_storage sa{};
+    socklen_t len = sizeof sa;
+    return ::getsockname(handle, reinterpret_cast<sockaddr *>(&sa), &len) == 0 &&
+           FromAddress(reinterpret_cast<sockaddr *>(&sa), address, port);
+}
+
 bool ReceiveBufferSize(int handle, int *size) { return IntOption(handle, SO_RCVBUF, size); }
 
 bool IsStream(int handle, bool *stream)
@@ -276,13 +330,48 @@ QString FormatDotted(quint32 address)
     return QStringLiteral("%1.%2.%3.%4").arg(b[0]).arg(b[1]).arg(b[2]).arg(b[3]);
 }
 
+bool ParseAddress(const QString &text, Endpoint *address)
+{
+    Endpoint e;
+    if (ParseDotted(text, &e.V4)) {
+        *address = e;
+        return true;
+    }
+    QByteArray bytes = text.toLatin1();
+    if (bytes.startsWith('[') && bytes.endsWith(']'))
+        bytes = bytes.mid(1, bytes.size() - 2);
+    if (bytes.isEmpty() || bytes.contains('\0') || !bytes.contains(':'))
+        return false;
+    // Numeric only: a literal never costs a lookup.
+    addrinfo hints{};
+    hints.ai_family = AF_INET6;
+    hints.ai_flags = AI_NUMERICHOST;
+    addrinfo *list = nullptr;
+    if (::getaddrinfo(bytes.constData(), nullptr, &hints, &list) != 0 || !list)
+        return false;
+    const bool ok = FromAddress(list->ai_addr, &e, nullptr);
+    ::freeaddrinfo(list);
+    if (ok)
+        *address = e;
+    return ok;
+}
+
+QString FormatAddress(const Endpoint &address)
+{
+    if (!address.V6)
+        return FormatDotted(address.V4);
+    char text[INET6_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET6, address.Bytes6, text, sizeof text);
+    return QString::fromLatin1(text);
+}
+
 HostEntry ResolveBlocking(const QByteArray &hostName)
 {
     HostEntry entry;
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_CANONNAME;
+    hints.ai_flags = AI_CANONNAME | AI_ADDRCONFIG;
     addrinfo *list = nullptr;
     errno = 0;
     int rc = ::getaddrinfo(hostName.constData(), nullptr, &hints, &list);
@@ -290,16 +379,21 @@ HostEntry ResolveBlocking(const QByteArray &hostName)
         entry.Error = MapLookupError(rc, errno);
         return entry;
     }
+    bool haveV4 = false;
     for (addrinfo *ai = list; ai; ai = ai->ai_next) {
-        if (ai->ai_family == AF_INET && ai->ai_addr) {
-            entry.Address = reinterpret_cast<sockaddr_in *>(ai->ai_addr)->sin_addr.s_addr;
-            entry.Name = list->ai_canonname ? QByteArray(list->ai_canonname) : hostName;
-            ::freeaddrinfo(list);
-            return entry;
+        Endpoint e;
+        if (!ai->ai_addr || !FromAddress(ai->ai_addr, &e, nullptr))
+            continue;
+        entry.Addresses << e;
+        if (!e.V6 && !haveV4) {
+            haveV4 = true;
+            entry.Address = e.V4;
         }
     }
+    entry.Name = list->ai_canonname ? QByteArray(list->ai_canonname) : hostName;
     ::freeaddrinfo(list);
-    entry.Error = 11004;
+    if (entry.Addresses.isEmpty())
+        entry.Error = 11004;
     return entry;
 }
 

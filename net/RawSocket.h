@@ -3,6 +3,7 @@
 // Every failure comes back as a Windows Sockets error code (10004..11004),
 // the numbering the rest of the socket layer and its owners understand.
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QtGlobal>
 
@@ -16,13 +17,25 @@ int MapErrno(int errnoValue);
 // getaddrinfo result (with the errno seen for EAI_SYSTEM) → Windows Sockets code.
 int MapLookupError(int gaiCode, int errnoValue);
 
+// An IPv4 or IPv6 address of a stream connection.
+struct Endpoint {
+    bool V6 = false;
+    quint32 V4 = 0;         // network byte order
+    quint8 Bytes6[16] = {};
+    quint32 ScopeId = 0;
+};
+// A dotted IPv4 address, or an IPv6 literal with or without brackets.
+bool ParseAddress(const QString &text, Endpoint *address);
+QString FormatAddress(const Endpoint &address);
+
 // Sockets are created close-on-exec; RegisterSocket makes them non-blocking.
-int Create(bool datagram, int *error);
+int Create(bool datagram, int *error, bool v6 = false);
 void Close(int handle);
 bool SetNonBlocking(int handle, int *error);
 
 // 0 on success, otherwise the code (WouldBlock while a connect is under way).
 int Connect(int handle, quint32 address, quint16 port);
+int Connect(int handle, const Endpoint &address, quint16 port);
 int Bind(int handle, quint32 address, quint16 port);
 int Listen(int handle, int backlog);
 int Accept(int handle, int *error);
@@ -39,6 +52,7 @@ int Peek(int handle, int *error);
 
 bool LocalAddress(int handle, quint32 *address, quint16 *port);
 bool PeerAddress(int handle, quint32 *address, quint16 *port);
+bool LocalEndpoint(int handle, Endpoint *address, quint16 *port);
 bool ReceiveBufferSize(int handle, int *size);
 bool IsStream(int handle, bool *stream);
 bool IsListening(int handle);
@@ -54,8 +68,10 @@ struct HostEntry {
     int Error = 0;         // Windows Sockets code, 0 on success
     QByteArray Name;       // official (canonical) name
     quint32 Address = 0;   // first IPv4 address
+    QList<Endpoint> Addresses; // every address of either family, in the resolver's order
 };
-// Blocking forward lookup (IPv4); never call it on the user-interface thread.
+// Blocking forward lookup of both families (as far as the machine has
+// addresses of them); never call it on the user-interface thread.
 HostEntry ResolveBlocking(const QByteArray &hostName);
 
 } // namespace RawSocket

@@ -48,6 +48,11 @@ QString SocketErrorText(long code)
     case 11002: text = "Nonauthoritative host not found."; break;
     case 11003: text = "This is a nonrecoverable error."; break;
     case 11004: text = "Valid name, no data record of requested type."; break;
+    case 12001: text = "TLS could not be set up."; break;
+    case 12002: text = "TLS handshake failed."; break;
+    case 12003: text = "The server does not speak TLS."; break;
+    case 12004: text = "TLS protocol error."; break;
+    case 12005: text = "The TLS connection was cut off."; break;
     default: break;
     }
     return QString::fromLatin1(text);

@@ -73,9 +73,9 @@ void Enable(QSocketNotifier *n, bool on)
 
 // The owner's handler may release the handle, destroy the window and
 // re-register the same number; nothing of the entry is touched after the call.
-void Deliver(Entry *e, int event, int error)
+void Deliver(int handle, Entry *e, int event, int error)
 {
-    e->Owner->HandleNetworkEvent(event, error);
+    e->Owner->HandleSocketEvent(handle, event, error);
 }
 
 void CompleteConnect(int handle, Entry *e)
@@ -91,7 +91,7 @@ void CompleteConnect(int handle, Entry *e)
         e->Watch = Mode::Connected;
         Enable(e->Read, true);
     }
-    Deliver(e, EventConnect, error);
+    Deliver(handle, e, EventConnect, error);
 }
 
 void OnReadable(int handle, quint64 serial)
@@ -101,27 +101,17 @@ void OnReadable(int handle, quint64 serial)
         return;
     switch (e->Watch) {
     case Mode::Listening:
-        Deliver(e, EventAccept, 0);
+        Deliver(handle, e, EventAccept, 0);
         return;
     case Mode::Datagram:
-        Deliver(e, EventRead, 0);
+    case Mode::Connected:
+        // A connection's read tells data from an end of stream or a reset
+        // by itself; a peek first would cost a system call per reply.
+        Deliver(handle, e, EventRead, 0);
         return;
     case Mode::Connecting:
         CompleteConnect(handle, e);
         return;
-    case Mode::Connected: {
-        int error = 0;
-        int r = RawSocket::Peek(handle, &error);
-        if (r > 0) {
-            Deliver(e, EventRead, 0);
-        } else if (r == 0 || (error != RawSocket::WouldBlock && error != 10004)) {
-            // End of stream or a reset: reported once, as the close event.
-            e->Watch = Mode::Closed;
-            Enable(e->Read, false);
-            Deliver(e, EventClose, r == 0 ? 0 : error);
-        }
-        return;
-    }
     case Mode::Idle:
     case Mode::Closed:
         Enable(e->Read, false);
@@ -141,7 +131,7 @@ void OnWritable(int handle, quint64 serial)
     case Mode::Connected:
     case Mode::Datagram:
         Enable(e->Write, false);
-        Deliver(e, EventWrite, 0);
+        Deliver(handle, e, EventWrite, 0);
         return;
     default:
         Enable(e->Write, false);
@@ -203,7 +193,7 @@ const std::shared_ptr<LookupChannel> &Channel()
 LookupResult ResolveWithPlatform(const QByteArray &name)
 {
     const RawSocket::HostEntry entry = RawSocket::ResolveBlocking(name);
-    return {entry.Error, entry.Name, entry.Address};
+    return {entry.Error, entry.Name, entry.Address, entry.Addresses};
 }
 
 void RunLookup(const std::shared_ptr<LookupChannel> &channel, qint32 handle, const QByteArray &name,
@@ -375,7 +365,8 @@ void CompleteLookup(qint32 lookupHandle, const LookupResult &result)
     if (result.Error != 0)
         owner->PostGetHostEvent(0, 0, QString(), result.Error);
     else
-        owner->PostGetHostEvent(lookupHandle, result.Address, QString::fromLatin1(result.HostName), 0);
+        owner->PostGetHostEvent(lookupHandle, result.Address, QString::fromLatin1(result.HostName), 0,
+                                result.Addresses);
 }
 
 QObject *CreateSocketWindow()
@@ -419,7 +410,7 @@ void PostSocketEvent(int handle, int event)
         S().Window,
         [handle, serial, event] {
             if (Entry *target = Find(handle, serial))
-                Deliver(target, event, 0);
+                Deliver(handle, target, event, 0);
         },
         Qt::QueuedConnection);
 }

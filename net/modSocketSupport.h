@@ -7,6 +7,8 @@
 #include <QString>
 #include <functional>
 
+#include "net/RawSocket.h"
+
 class CSocket;
 class QObject;
 
@@ -44,11 +46,13 @@ void WatchWrite(int handle);
 // Queues an event for the handle; dropped if the handle is released first.
 void PostSocketEvent(int handle, int event);
 
-// A finished lookup. Address is IPv4 in network byte order.
+// A finished lookup. Address is IPv4 in network byte order; Addresses,
+// when given, are every address in the order to try them.
 struct LookupResult {
     long Error = 0;
     QByteArray HostName;
     quint32 Address = 0;
+    QList<RawSocket::Endpoint> Addresses = {};
 };
 // Hands a finished lookup to its owner (on the user-interface thread).
 // Unknown, cancelled or superseded lookups are dropped.

@@ -3,13 +3,17 @@
 #include "common/Error.h"
 #include "net/CSocket.h"
 #include "net/SocketErrorText.h"
+#include "net/modCertificateTrust.h"
 #include "nntp/modNNTP.h"
 #include "timer/CTimeout.h"
+
+#include <QPointer>
 
 namespace
 {
 
 constexpr qint32 StateGreeting = 1;
+constexpr qint32 StateStartTls = 2;
 constexpr qint32 StateLogin = 3;
 constexpr qint32 StateQuit = 4;
 constexpr qint32 StateIdle = 5;
@@ -25,6 +29,11 @@ const QString ClosedByServer = QStringLiteral("Connection closed by the server."
 const QString ReplyTooLarge = QStringLiteral("The server's reply is too large; connection closed.");
 const QString NoNntpReply =
     QStringLiteral("The server's answer is no NNTP reply; connection closed.");
+const QString HandshakeTimedOut =
+    QStringLiteral("The server did not complete the TLS handshake in time; connection closed.");
+const QString NoGreeting = QStringLiteral(
+    "No greeting from the server. If it expects an encrypted connection, choose \"SSL/TLS\" "
+    "as the security in 'File\\Edit NNTP server'.");
 
 } // namespace
 
@@ -89,9 +98,14 @@ void CNNTP::Connect(const QString &Server, quint16 Port, const QString &UserName
             Qt::DirectConnection);
     connect(socket, &CSocket::OnError, this, &CNNTP::m_objControlSocket_OnError,
             Qt::DirectConnection);
+    connect(socket, &CSocket::OnEncrypted, this, &CNNTP::m_objControlSocket_OnEncrypted,
+            Qt::DirectConnection);
 
     m_blnAwaitingReply = true;
     m_blnNoReplySeen = false;
+    m_blnHeardServer = false;
+    m_blnHandshaking = false;
+    m_blnTrustPending = false;
     m_objTimeOut->SetTimeOutValue(m_lngTimeOutValue);
     m_objTimeOut->StartTimer();
     // A refusal may be reported from inside this call, which then drops the
@@ -121,12 +135,16 @@ void CNNTP::DownloadGroups()
 
 void CNNTP::Disconnect()
 {
+    // Before encryption is settled there is no session to leave politely.
+    const bool unsettled = m_blnHandshaking || m_blnTrustPending;
     m_objTimeOut->StopTimer();
     m_blnAwaitingReply = false;
+    m_blnTrustPending = false;
+    m_blnHandshaking = false;
     m_lngState = StateIdle;
     if (!m_objControlSocket || m_objControlSocket->State() == 0)
         return;
-    if (m_objControlSocket->State() == SocketConnected) {
+    if (m_objControlSocket->State() == SocketConnected && !unsettled) {
         m_lngState = StateQuit;
         SendAsynch(QStringLiteral("QUIT"), QString());
     } else {
@@ -176,6 +194,76 @@ void CNNTP::m_objControlSocket_OnConnect()
 {
     if (m_blnAwaitingReply)
         m_objTimeOut->Reset();
+    if (m_intSecurity == SecurityTls && m_objControlSocket) {
+        m_blnHandshaking = true;
+        m_objControlSocket->StartEncryption(m_strServer);
+    }
+}
+
+void CNNTP::m_objControlSocket_OnEncrypted()
+{
+    if (!m_blnHandshaking)
+        return;
+    m_blnHandshaking = false;
+    const QString problem = m_objControlSocket->CertificateProblem();
+    const QString fingerprint = m_objControlSocket->CertificateFingerprint();
+    if (problem.isEmpty() || (!fingerprint.isEmpty() &&
+                              modCertificateTrust::PinnedFingerprint(m_strServer) == fingerprint)) {
+        Secured();
+        return;
+    }
+    // The question may run an event loop of its own: it is asked from the
+    // event loop rather than from inside the socket's notification, and the
+    // deadline does not run while the user thinks. What arrives meanwhile
+    // waits in the socket.
+    m_blnTrustPending = true;
+    m_objTimeOut->StopTimer();
+    const quint64 session = m_lngSession;
+    QMetaObject::invokeMethod(
+        this, [this, session, problem, fingerprint] { AskTrust(session, problem, fingerprint); },
+        Qt::QueuedConnection);
+}
+
+void CNNTP::AskTrust(quint64 session, const QString &reason, const QString &fingerprint)
+{
+    if (session != m_lngSession || !m_blnTrustPending)
+        return;
+    const QPointer<CNNTP> alive(this);
+    const bool yes = modCertificateTrust::AskCertificateQuestion(m_strServer, reason, fingerprint);
+    // The run may have been stopped, or the client dropped, meanwhile.
+    if (!alive || session != m_lngSession || !m_blnTrustPending)
+        return;
+    m_blnTrustPending = false;
+    if (!yes) {
+        FailSession(
+            QStringLiteral("The certificate of %1 is not trusted: %2.").arg(m_strServer, reason));
+        return;
+    }
+    if (!modCertificateTrust::PinFingerprint(m_strServer, fingerprint))
+        emit SessionProtocolMessage(
+            QStringLiteral(
+                "The trusted certificate could not be stored; it will be asked about again."),
+            2);
+    Secured();
+}
+
+// Encryption is up and trusted.
+void CNNTP::Secured()
+{
+    emit SessionProtocolMessage(QStringLiteral("Encrypted connection (") +
+                                    m_objControlSocket->EncryptionDescription() + QLatin1Char(')'),
+                                1);
+    if (m_lngState == StateStartTls) {
+        Greeted();
+        if (!m_blnAwaitingReply)
+            m_objTimeOut->StopTimer();
+        return;
+    }
+    // The greeting is still to come, or already waiting in the socket.
+    m_objTimeOut->SetTimeOutValue(m_lngTimeOutValue);
+    m_objTimeOut->StartTimer();
+    if (m_objControlSocket && m_objControlSocket->BytesReceived() > 0)
+        m_objControlSocket_OnDataArrival(m_objControlSocket->BytesReceived());
 }
 
 void CNNTP::m_objControlSocket_OnConnectionRequest(qint32 requestID)
@@ -186,6 +274,9 @@ void CNNTP::m_objControlSocket_OnConnectionRequest(qint32 requestID)
 
 void CNNTP::m_objControlSocket_OnDataArrival(qint32)
 {
+    m_blnHeardServer = true;
+    if (m_blnTrustPending)
+        return;
     QByteArray data;
     m_objControlSocket->GetData(data);
     if (data.isEmpty())
@@ -237,7 +328,14 @@ void CNNTP::m_objTimeOut_TimeOut()
         DropSocket();
         return;
     }
-    FailSession(m_blnNoReplySeen ? NoNntpReply : SocketErrorText(ErrorTimedOut));
+    // A server that waits for a TLS handshake says nothing to a plain
+    // client: the likely cause is worth a line before the failure.
+    if (!m_blnHandshaking && m_lngState == StateGreeting && m_intSecurity == SecurityNone &&
+        !m_blnHeardServer)
+        emit SessionProtocolMessage(NoGreeting, 1);
+    FailSession(m_blnHandshaking   ? HandshakeTimedOut
+                : m_blnNoReplySeen ? NoNntpReply
+                                   : SocketErrorText(ErrorTimedOut));
 }
 
 // ---- reply gathering -------------------------------------------------------------
@@ -283,7 +381,7 @@ void CNNTP::HandleReply(int code)
         // Unasked, before the command's answer: the owner must not wait on.
         if (awaited && was != StateQuit) {
             emit SessionProtocolMessage(ClosedByServer, 3);
-            if (was == StateGreeting || was == StateLogin)
+            if (was == StateGreeting || was == StateStartTls || was == StateLogin)
                 emit OnConnected(1);
         }
         return;
@@ -291,7 +389,7 @@ void CNNTP::HandleReply(int code)
     if (!awaited)
         return; // nothing was asked: a second notification for an answered command would mislead
                 // the owner
-    if (code == 480 || code == 483 || code == 502) {
+    if ((code == 480 || code == 483 || code == 502) && m_lngState != StateStartTls) {
         // Login or encryption needed, or not permitted: the server's own
         // words tell the user more than "Unknown Group" would.
         QString line = m_strResponse;
@@ -302,6 +400,9 @@ void CNNTP::HandleReply(int code)
     switch (m_lngState) {
     case StateGreeting:
         AsynchConnecting(code);
+        break;
+    case StateStartTls:
+        AsynchStartTls(code);
         break;
     case StateLogin:
         AsynchLogin(code);
@@ -329,16 +430,49 @@ void CNNTP::HandleReply(int code)
 int CNNTP::AsynchConnecting(int ReplyCode)
 {
     if (ReplyCode == 200 || ReplyCode == 201) {
-        emit SessionProtocolMessage(QStringLiteral("Connected"), 1);
-        if (m_strUserName.isEmpty() && m_strPassword.isEmpty()) {
-            emit OnConnected(0);
-            return 1;
+        if (m_intSecurity == SecurityStartTls) {
+            m_lngState = StateStartTls;
+            SendAsynch(QStringLiteral("STARTTLS"), QString());
+            return 0;
         }
-        m_lngState = StateLogin;
-        SendAsynch(QStringLiteral("AUTHINFO user"), m_strUserName);
-        return 0;
+        Greeted();
+        return 1;
     }
     emit SessionProtocolMessage(QStringLiteral("Connexion error"), 3);
+    emit OnConnected(1);
+    Disconnect();
+    return 0;
+}
+
+// The greeting was good and, where asked for, encryption is up.
+void CNNTP::Greeted()
+{
+    emit SessionProtocolMessage(QStringLiteral("Connected"), 1);
+    if (m_strUserName.isEmpty() && m_strPassword.isEmpty()) {
+        emit OnConnected(0);
+        return;
+    }
+    m_lngState = StateLogin;
+    SendAsynch(QStringLiteral("AUTHINFO user"), m_strUserName);
+}
+
+int CNNTP::AsynchStartTls(int ReplyCode)
+{
+    if (ReplyCode == 382) {
+        // Anything behind the 382 came before the encryption and is dropped
+        // unread: an attacker could have put it there.
+        m_objGatherer.Clear();
+        m_blnAwaitingReply = true;
+        m_blnHandshaking = true;
+        m_objTimeOut->SetTimeOutValue(m_lngTimeOutValue);
+        m_objTimeOut->StartTimer();
+        m_objControlSocket->StartEncryption(m_strServer);
+        return 1;
+    }
+    // No fallback to plain text: the server's own words end the run.
+    QString line = m_strResponse;
+    line.chop(2);
+    emit SessionProtocolMessage(line, 3);
     emit OnConnected(1);
     Disconnect();
     return 0;
@@ -410,10 +544,13 @@ int CNNTP::AsynchDownloadGroups(int ReplyCode)
 // for its greeting or login also hears that it will not be connected.
 void CNNTP::FailSession(const QString &text)
 {
-    const bool beforeReady = m_lngState == StateGreeting || m_lngState == StateLogin;
+    const bool beforeReady =
+        m_lngState == StateGreeting || m_lngState == StateStartTls || m_lngState == StateLogin;
     const bool leaving = m_lngState == StateQuit;
     m_objTimeOut->StopTimer();
     m_blnAwaitingReply = false;
+    m_blnTrustPending = false;
+    m_blnHandshaking = false;
     m_lngState = StateIdle;
     DropSocket();
     if (leaving)

@@ -24,7 +24,12 @@ class CNNTP : public QObject
     ~CNNTP() override;
 
     // How the session is protected: plain, TLS from the first byte, or TLS
-    // after STARTTLS. Applies from the next Connect.
+    // after STARTTLS. Applies from the next Connect. With TLS, nothing of
+    // the session (login included) travels before encryption is up and the
+    // certificate is trusted, and there is never a fallback to plain text.
+    // A certificate the system's authorities do not vouch for, and that is
+    // not the one pinned for the server, goes to the user's question
+    // (modCertificateTrust); the reply deadline does not run meanwhile.
     enum Security : int { SecurityNone = 0, SecurityTls = 1, SecurityStartTls = 2 };
     void SetSecurity(int security) { m_intSecurity = security; }
     int GetSecurity() const { return m_intSecurity; }
@@ -36,7 +41,8 @@ class CNNTP : public QObject
     void DownloadGroups();
     void Disconnect();
 
-    // What reply the session waits for: 1 greeting, 3 login, 4 QUIT,
+    // What reply the session waits for: 1 greeting (or, over SSL/TLS, the
+    // handshake before it), 2 STARTTLS and its handshake, 3 login, 4 QUIT,
     // 5 nothing, 6 LIST, 7 HEAD, 8 GROUP.
     qint32 State() const { return m_lngState; }
     // How long a reply may keep the session waiting, counted from the last
@@ -61,6 +67,7 @@ class CNNTP : public QObject
     void m_objControlSocket_OnConnectionRequest(qint32 requestID);
     void m_objControlSocket_OnDataArrival(qint32 bytesTotal);
     void m_objControlSocket_OnClose();
+    void m_objControlSocket_OnEncrypted();
     void m_objControlSocket_OnError(qint16 Number, QString &Description, qint32 Scode,
                                     const QString &Source, const QString &HelpFile,
                                     qint32 HelpContext, bool &CancelDisplay);
@@ -69,6 +76,10 @@ class CNNTP : public QObject
   private:
     void SendAsynch(const QString &strCommand, const QString &strArguments);
     int AsynchConnecting(int ReplyCode);
+    int AsynchStartTls(int ReplyCode);
+    void AskTrust(quint64 session, const QString &reason, const QString &fingerprint);
+    void Secured();
+    void Greeted();
     int AsynchLogin(int ReplyCode);
     int AsynchGroupSelecting(int ReplyCode);
     int AsynchDownloadHeader(int ReplyCode);
@@ -100,6 +111,11 @@ class CNNTP : public QObject
     // A line that is no reply arrived while the client waited: a deadline
     // that passes then is the server's nonsense, not a silent network.
     bool m_blnNoReplySeen = false;
+    // Anything at all came from the server on this connection.
+    bool m_blnHeardServer = false;
+    bool m_blnHandshaking = false;
+    // The user is being asked whether to trust the certificate.
+    bool m_blnTrustPending = false;
     // Changes whenever the connection is replaced or given up, so that a
     // loop over received replies notices that an owner's call ended it.
     quint64 m_lngSession = 0;

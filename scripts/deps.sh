@@ -3,7 +3,7 @@
 # what is already there. Sourced by the other scripts.
 set -euo pipefail
 
-POINTWIND_PACKAGES=(cmake ninja-build g++ qt6-base-dev libgl-dev)
+POINTWIND_PACKAGES=(cmake ninja-build g++ qt6-base-dev libgl-dev libssl-dev openssl)
 if [[ -n "${POINTWIND_EXTRA_PACKAGES:-}" ]]; then
     read -r -a extra <<<"$POINTWIND_EXTRA_PACKAGES"
     POINTWIND_PACKAGES+=("${extra[@]}")

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFocusEvent>
 #include <QGroupBox>
@@ -56,14 +57,14 @@ frmOptions::frmOptions(QWidget *parent)
     QFont face = font();
     face.setPixelSize(10);
     setFont(face);
-    setFixedSize(4095 / 15, 2880 / 15);
+    setFixedSize(4095 / 15, 3240 / 15);
 
     Frame1 = new QGroupBox(this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
-    Frame1->setGeometry(Twips(60, 0, 3975, 2295));
+    Frame1->setGeometry(Twips(60, 0, 3975, 2655));
 
     static const char *const labels[4] = {"NNTP Server", "NNTP Port", "Username", "Password"};
-    static const int rowTop[4] = {360, 720, 1440, 1800};
+    static const int rowTop[4] = {360, 720, 1800, 2160};
     static const int boxWidth[4] = {2415, 975, 2415, 2415};
     for (int i = 0; i < 4; ++i) {
         lblStuff[i] = new QLabel(QString::fromLatin1(labels[i]), Frame1);
@@ -82,22 +83,34 @@ frmOptions::frmOptions(QWidget *parent)
     txtOptions[PasswordBox]->setStyle(stars);
     txtOptions[PasswordBox]->setEchoMode(QLineEdit::Password);
 
+    lblSecurity = new QLabel(QStringLiteral("Security"), Frame1);
+    lblSecurity->setObjectName(QStringLiteral("lblSecurity"));
+    lblSecurity->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    lblSecurity->setGeometry(Twips(120, 1080, 1095, 255));
+    cboSecurity = new QComboBox(Frame1);
+    cboSecurity->setObjectName(QStringLiteral("cboSecurity"));
+    cboSecurity->addItems(
+        {QStringLiteral("None"), QStringLiteral("SSL/TLS"), QStringLiteral("STARTTLS")});
+    cboSecurity->setGeometry(Twips(1320, 1080, 1455, 300));
+
     chkLogin = new QCheckBox(QStringLiteral("NNTP Server Requires Login"), Frame1);
     chkLogin->setObjectName(QStringLiteral("chkLogin"));
-    chkLogin->setGeometry(Twips(1320, 1170, 2415, 255));
+    chkLogin->setGeometry(Twips(1320, 1530, 2415, 255));
 
     cmdOk = new QPushButton(QStringLiteral("&OK"), this);
     cmdOk->setObjectName(QStringLiteral("cmdOk"));
-    cmdOk->setGeometry(Twips(1620, 2400, 855, 375));
+    cmdOk->setGeometry(Twips(1620, 2760, 855, 375));
     cmdOk->setDefault(true);
 
     setTabOrder(txtOptions[ServerBox], txtOptions[PortBox]);
-    setTabOrder(txtOptions[PortBox], chkLogin);
+    setTabOrder(txtOptions[PortBox], cboSecurity);
+    setTabOrder(cboSecurity, chkLogin);
     setTabOrder(chkLogin, txtOptions[UserBox]);
     setTabOrder(txtOptions[UserBox], txtOptions[PasswordBox]);
     setTabOrder(txtOptions[PasswordBox], cmdOk);
 
     connect(chkLogin, &QCheckBox::toggled, this, &frmOptions::chkLogin_Click);
+    connect(cboSecurity, &QComboBox::currentIndexChanged, this, &frmOptions::cboSecurity_Click);
     connect(cmdOk, &QPushButton::clicked, this, &frmOptions::cmdOk_Click);
 
     Form_Load();
@@ -119,6 +132,21 @@ void frmOptions::Form_Load()
     const QSignalBlocker quiet(chkLogin);
     chkLogin->setChecked(login == 1);
     chkLogin_Click();
+    // Anything but 0, 1 or 2 opens as "None"; the run refuses it until saved.
+    const auto security =
+        WholeNumber(ReadSetting(AppName, Section, QStringLiteral("Security"), QStringLiteral("0")));
+    const QSignalBlocker still(cboSecurity);
+    cboSecurity->setCurrentIndex(security && *security >= 0 && *security <= 2 ? *security : 0);
+}
+
+// The usual ports follow the choice; a port the user picked stays.
+void frmOptions::cboSecurity_Click()
+{
+    QLineEdit *port = txtOptions[PortBox];
+    if (cboSecurity->currentIndex() == 1 && port->text() == QLatin1String("119"))
+        port->setText(QStringLiteral("563"));
+    else if (cboSecurity->currentIndex() == 0 && port->text() == QLatin1String("563"))
+        port->setText(QStringLiteral("119"));
 }
 
 void frmOptions::chkLogin_Click()
@@ -181,7 +209,9 @@ bool frmOptions::SaveSettings()
         WriteSetting(AppName, Section, QStringLiteral("Password"),
                      txtOptions[PasswordBox]->text()) &&
         WriteSetting(AppName, Section, QStringLiteral("Login"),
-                     chkLogin->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+                     chkLogin->isChecked() ? QStringLiteral("1") : QStringLiteral("0")) &&
+        WriteSetting(AppName, Section, QStringLiteral("Security"),
+                     QString::number(cboSecurity->currentIndex()));
     if (!saved) {
         QMessageBox::warning(this, Caption,
                              QStringLiteral("The settings could not be saved to %1.")

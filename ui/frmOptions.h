@@ -1,10 +1,11 @@
 #pragma once
-// "Server Manager": edits the news server's host, port and login in the
+// "Server Manager": edits the news server's host, port, security and login in the
 // settings store. Created for one opening and discarded afterwards:
 //   frmOptions dialog; dialog.exec();
 #include <QDialog>
 
 class QCheckBox;
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -22,6 +23,7 @@ class frmOptions : public QDialog
 
   private slots:
     void chkLogin_Click();
+    void cboSecurity_Click();
     void cmdOk_Click();
 
   protected:
@@ -35,6 +37,8 @@ class frmOptions : public QDialog
     QGroupBox *Frame1;
     QLabel *lblStuff[4];
     QLineEdit *txtOptions[4];
+    QLabel *lblSecurity;
+    QComboBox *cboSecurity;
     QCheckBox *chkLogin;
     QPushButton *cmdOk;
 };

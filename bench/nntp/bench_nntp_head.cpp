@@ -1,9 +1,14 @@
 // Round trip of one HEAD through CNNTP against the scripted server on
 // loopback, next to the same sequence done by a plain blocking socket loop
-// (the floor: what the network and the server cost by themselves).
-//   bench_nntp_head [count]      default 10000 requests
+// (the floor: what the network and the server cost by themselves), and
+// through CNNTP over TLS against the same server with a throwaway
+// certificate, with the time to a ready session (connect, handshake,
+// greeting) beside the plain one. Five runs of each, taking turns; the
+// ratios are of the medians of the runs' means.
+//   bench_nntp_head [count]      default 10000 requests per run
 #include "nntp/CNNTP.h"
 #include "support/NntpTestServer.h"
+#include "support/TlsFixture.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -94,12 +99,15 @@ Samples BlockingLoop(quint16 port, qint64 low, int count)
     return samples;
 }
 
-Samples ThroughClient(quint16 port, qint64 low, int count)
+Samples ThroughClient(quint16 port, qint64 low, int count, int security = 0,
+                      qint64 *readyNs = nullptr)
 {
     Samples samples;
     samples.reserve(size_t(count));
     CNNTP client;
+    client.SetSecurity(security);
     QElapsedTimer t;
+    QElapsedTimer connecting;
     int done = 0;
     bool failed = false;
     QObject::connect(&client, &CNNTP::SessionProtocolMessage,
@@ -110,8 +118,11 @@ Samples ThroughClient(quint16 port, qint64 low, int count)
                              QCoreApplication::quit();
                          }
                      });
-    QObject::connect(&client, &CNNTP::OnConnected,
-                     [&](qint32) { client.SelectGroup(QStringLiteral("alt.bench")); });
+    QObject::connect(&client, &CNNTP::OnConnected, [&](qint32) {
+        if (readyNs)
+            *readyNs = connecting.nsecsElapsed();
+        client.SelectGroup(QStringLiteral("alt.bench"));
+    });
     QObject::connect(&client, &CNNTP::OnGroupSelected, [&](double, double) {
         t.start();
         client.DownloadHeader(double(low));
@@ -132,6 +143,7 @@ Samples ThroughClient(quint16 port, qint64 low, int count)
                 QCoreApplication::quit();
             }
         });
+    connecting.start();
     client.Connect(QStringLiteral("127.0.0.1"), port, {}, {});
     QCoreApplication::exec();
     if (failed)
@@ -141,37 +153,68 @@ Samples ThroughClient(quint16 port, qint64 low, int count)
 
 } // namespace
 
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const int count = argc > 1 ? std::atoi(argv[1]) : 10000;
     const qint64 low = 3000000000; // numbers above 2^31, as on a busy server
+    constexpr int Runs = 5;
 
-    TestSupport::NntpTestServer server;
-    server.AddGroup(TestSupport::NntpArticleGroup::Spread("alt.bench", low, low + count, 1104922800,
-                                                          1104922800 + qint64(count) * 60));
-    if (!server.Start()) {
-        std::fprintf(stderr, "cannot start the test server\n");
+    const TestSupport::TlsFixture certs = TestSupport::TlsFixture::Make();
+    if (!certs.whyMissing.isEmpty()) {
+        std::fprintf(stderr, "%s\n", qPrintable(certs.whyMissing));
         return 1;
     }
-    std::printf("%d HEAD round trips on 127.0.0.1, reply of %lld bytes\n", count,
-                static_cast<long long>(server.HeadReply("alt.bench", low).size()));
+    certs.Trust();
+    TestSupport::NntpTestServer server, tlsServer;
+    for (TestSupport::NntpTestServer *s : {&server, &tlsServer})
+        s->AddGroup(TestSupport::NntpArticleGroup::Spread("alt.bench", low, low + count, 1104922800,
+                                                          1104922800 + qint64(count) * 60));
+    if (!tlsServer.SetTls(TestSupport::NntpTls::Implicit, certs.serverCert, certs.serverKey) ||
+        !server.Start() || !tlsServer.Start()) {
+        std::fprintf(stderr, "cannot start the test servers\n");
+        return 1;
+    }
+    std::printf("%d HEAD round trips per run on 127.0.0.1, %d runs, reply of %lld bytes\n", count,
+                Runs, static_cast<long long>(server.HeadReply("alt.bench", low).size()));
 
-    // Warm both paths up, then take turns so that drift hits both alike.
+    // Warm every path up, then take turns so that drift hits all alike.
     BlockingLoop(server.Port(), low, 200);
     ThroughClient(server.Port(), low, 200);
-    Samples floor, client;
-    for (int round = 0; round < 4; ++round) {
-        Samples f = BlockingLoop(server.Port(), low, count / 4);
-        Samples c = ThroughClient(server.Port(), low, count / 4);
+    ThroughClient(tlsServer.Port(), low, 200, CNNTP::SecurityTls);
+    std::vector<double> floorMeans, plainMeans, tlsMeans, plainReady, tlsReady;
+    Samples floor, plain, tls;
+    for (int run = 0; run < Runs; ++run) {
+        qint64 ready = 0;
+        const Samples f = BlockingLoop(server.Port(), low, count);
+        const Samples c = ThroughClient(server.Port(), low, count, CNNTP::SecurityNone, &ready);
+        plainReady.push_back(double(ready) / 1000.0);
+        const Samples t = ThroughClient(tlsServer.Port(), low, count, CNNTP::SecurityTls, &ready);
+        tlsReady.push_back(double(ready) / 1000.0);
+        floorMeans.push_back(Summarise(f).meanUs);
+        plainMeans.push_back(Summarise(c).meanUs);
+        tlsMeans.push_back(Summarise(t).meanUs);
         floor.insert(floor.end(), f.begin(), f.end());
-        client.insert(client.end(), c.begin(), c.end());
+        plain.insert(plain.end(), c.begin(), c.end());
+        tls.insert(tls.end(), t.begin(), t.end());
     }
-    const Figures ff = Summarise(floor), cf = Summarise(client);
-    std::printf("%-22s mean %8.1f us   p99 %8.1f us\n", "blocking socket loop", ff.meanUs,
-                ff.p99Us);
-    std::printf("%-22s mean %8.1f us   p99 %8.1f us\n", "CNNTP", cf.meanUs, cf.p99Us);
-    std::printf("ratio (CNNTP / floor)  mean %6.2fx    p99 %6.2fx   (goal: within 1.3x)\n",
-                cf.meanUs / ff.meanUs, cf.p99Us / ff.p99Us);
+    const double mf = Median(floorMeans), mp = Median(plainMeans), mt = Median(tlsMeans);
+    std::printf("%-22s median of means %8.1f us   p99 %8.1f us\n", "blocking socket loop", mf,
+                Summarise(floor).p99Us);
+    std::printf("%-22s median of means %8.1f us   p99 %8.1f us\n", "CNNTP", mp,
+                Summarise(plain).p99Us);
+    std::printf("%-22s median of means %8.1f us   p99 %8.1f us\n", "CNNTP over TLS", mt,
+                Summarise(tls).p99Us);
+    std::printf("ratio CNNTP / floor      %6.2fx   (goal: within 1.2x)\n", mp / mf);
+    std::printf("ratio TLS / plain CNNTP  %6.2fx   (goal: within 1.3x)\n", mt / mp);
+    std::printf("ready session (connect, greeting; median) plain %8.1f us   TLS %8.1f us"
+                "   (handshake and certificate check: %.1f us)\n",
+                Median(plainReady), Median(tlsReady), Median(tlsReady) - Median(plainReady));
     return 0;
 }

@@ -311,6 +311,7 @@ class tst_resetRun : public QObject
         row("port 40000", "4", "NNTPPort=40000", "NNTP port \"40000\"");
         row("port text", "4", "NNTPPort=news", "NNTP port \"news\"");
         row("login text", "4", "Login=yes", "login setting \"yes\"");
+        row("security 3", "4", "Security=3", "security setting \"3\" is not 0, 1 or 2");
     }
     void unusableParameters()
     {

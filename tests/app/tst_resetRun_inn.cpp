@@ -9,6 +9,7 @@
 #include "support/ModalDriver.h"
 #include "support/ReaderDriver.h"
 #include "support/TestSupport.h"
+#include "ui/modSettings.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -43,6 +44,9 @@ class tst_resetRun_inn : public QObject
         modMain::SetPresentMomentSource(
             [now] { return QDateTime::fromSecsSinceEpoch(now, Qt::UTC); });
         modFile::SetBackupQuestion([](const QString &) { return int(modFile::AnswerNo); });
+        // The authority that signed INN's certificate, and no other.
+        if (inn.contains(QStringLiteral("CA_FILE")))
+            qputenv("SSL_CERT_FILE", inn.value(QStringLiteral("CA_FILE")).toLocal8Bit());
     }
 
     void cleanupTestCase()
@@ -57,6 +61,9 @@ class tst_resetRun_inn : public QObject
         QTest::addColumn<bool>("login");
         QTest::newRow("open server") << "READER_PORT" << false;
         QTest::newRow("login") << "AUTH_PORT" << true;
+        // Encrypted: the row's name is the security chosen.
+        QTest::newRow("SSL/TLS") << "TLS_PORT" << false;
+        QTest::newRow("STARTTLS") << "AUTH_PORT" << true;
     }
     void wholeRun()
     {
@@ -66,6 +73,13 @@ class tst_resetRun_inn : public QObject
         TestSupport::StoreServerSettings(
             QStringLiteral("127.0.0.1"), int(Value(qPrintable(portKey))),
             login ? inn.value("USER") : QString(), login ? inn.value("PASSWORD") : QString());
+        const QString tag = QString::fromLatin1(QTest::currentDataTag());
+        const int security = tag == QLatin1String("SSL/TLS")    ? 1
+                             : tag == QLatin1String("STARTTLS") ? 2
+                                                                : 0;
+        QVERIFY2(!security || Value(qPrintable(portKey)) > 0, "the manifest names no TLS port");
+        modSettings::WriteSetting(modSettings::AppName, modSettings::Section,
+                                  QStringLiteral("Security"), QString::number(security));
         const QString group = inn.value(QStringLiteral("GROUP"));
         const QString file =
             TestSupport::MakeTempFolder() + QLatin1Char('/') + group + QStringLiteral(".nc1");
@@ -102,6 +116,10 @@ class tst_resetRun_inn : public QObject
         if (login)
             QVERIFY(log.contains(QStringLiteral("User ") + inn.value("USER") +
                                  QStringLiteral(" logged in")));
+        if (security)
+            QVERIFY2(log.at(1).startsWith(QLatin1String("Encrypted connection (TLSv1.")) &&
+                         log.at(2) == QLatin1String("Connected"),
+                     qPrintable(log.join(" | ")));
         QVERIFY(QTest::qWaitFor(
             [&] {
                 return TestSupport::LogMessages(window).contains(

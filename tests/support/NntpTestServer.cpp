@@ -2,6 +2,9 @@
 
 #include "common/modMain.h"
 
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -45,6 +48,13 @@ struct Client {
     QByteArray pendingUser;
     bool userGiven = false;
     bool loggedIn = false;
+    // TLS over memory queues, so that no handshake can block the thread.
+    SSL *ssl = nullptr;
+    BIO *in = nullptr;
+    BIO *out = nullptr;
+    bool tlsUp = false;
+    bool greetAfterHandshake = false;
+    bool startTlsNext = false;
 };
 
 } // namespace
@@ -88,6 +98,10 @@ struct NntpTestServer::Impl {
     int resetAt = -1;
     int silentFrom = -1;
     int garbageFrom = -1;
+    NntpTls tls = NntpTls::None;
+    SSL_CTX *tlsContext = nullptr;
+    NntpTlsFault tlsFault = NntpTlsFault::None;
+    bool tlsByteAtATime = false;
     // Record (guarded by mutex)
     QList<QByteArray> received;
     int connections = 0;
@@ -103,6 +117,11 @@ struct NntpTestServer::Impl {
     void Run();
     bool Wait(qint64 microseconds);
     bool SendAll(int fd, const char *data, qsizetype size);
+    bool SendTo(Client &c, const char *data, qsizetype size);
+    bool FlushTls(Client &c, qsizetype limit = -1);
+    void BeginTls(Client &c);
+    bool TlsInput(Client &c, const char *data, qsizetype size, int greetingEvent);
+    QByteArray Greeting();
     void Respond(Client &c, int event, QByteArray reply, bool closeAfter);
     QByteArray Answer(Client &c, const QByteArray &line, bool &closeAfter);
     QByteArray HeadOf(const NntpArticleGroup &g, qint64 n) const;
@@ -114,31 +133,43 @@ NntpTestServer::NntpTestServer() : d(std::make_unique<Impl>()) {}
 NntpTestServer::~NntpTestServer()
 {
     Stop();
+    if (d->tlsContext)
+        SSL_CTX_free(d->tlsContext);
 }
 
-bool NntpTestServer::Start(quint16 port)
+bool NntpTestServer::Start(quint16 port, bool ipv6)
 {
     if (d->thread.joinable())
         return true;
-    d->listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    d->listenFd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (d->listenFd < 0)
         return false;
     int one = 1;
     ::setsockopt(d->listenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (::bind(d->listenFd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
-        ::listen(d->listenFd, 16) != 0 ||
-        ::getsockname(d->listenFd, reinterpret_cast<sockaddr *>(&addr), &len) != 0 ||
+    sockaddr_storage storage{};
+    socklen_t len = sizeof storage;
+    auto *addr = reinterpret_cast<sockaddr *>(&storage);
+    if (ipv6) {
+        auto *a6 = reinterpret_cast<sockaddr_in6 *>(&storage);
+        a6->sin6_family = AF_INET6;
+        a6->sin6_port = htons(port);
+        a6->sin6_addr = in6addr_loopback;
+        ::setsockopt(d->listenFd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
+    } else {
+        auto *a4 = reinterpret_cast<sockaddr_in *>(&storage);
+        a4->sin_family = AF_INET;
+        a4->sin_port = htons(port);
+        a4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    }
+    if (::bind(d->listenFd, addr, ipv6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in)) != 0 ||
+        ::listen(d->listenFd, 16) != 0 || ::getsockname(d->listenFd, addr, &len) != 0 ||
         ::pipe2(d->wake, O_CLOEXEC) != 0) {
         ::close(d->listenFd);
         d->listenFd = -1;
         return false;
     }
-    d->port = ntohs(addr.sin_port);
+    d->port = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6 *>(&storage)->sin6_port
+                         : reinterpret_cast<sockaddr_in *>(&storage)->sin_port);
     d->stopping = false;
     d->thread = std::thread([this] { d->Run(); });
     return true;
@@ -152,8 +183,11 @@ void NntpTestServer::Stop()
     const char b = 'x';
     [[maybe_unused]] auto n = ::write(d->wake[1], &b, 1);
     d->thread.join();
-    for (Client &c : d->clients)
+    for (Client &c : d->clients) {
         ::close(c.fd);
+        if (c.ssl)
+            SSL_free(c.ssl);
+    }
     d->clients.clear();
     ::close(d->listenFd);
     ::close(d->wake[0]);
@@ -262,6 +296,40 @@ void NntpTestServer::SetSilentFrom(int event)
     d->silentFrom = event;
 }
 
+bool NntpTestServer::SetTls(NntpTls mode, const QString &certFile, const QString &keyFile)
+{
+    SSL_CTX *context = nullptr;
+    if (mode != NntpTls::None) {
+        context = SSL_CTX_new(TLS_server_method());
+        if (!context ||
+            SSL_CTX_use_certificate_chain_file(context, certFile.toLocal8Bit().constData()) != 1 ||
+            SSL_CTX_use_PrivateKey_file(context, keyFile.toLocal8Bit().constData(),
+                                        SSL_FILETYPE_PEM) != 1) {
+            SSL_CTX_free(context);
+            ERR_clear_error();
+            return false;
+        }
+    }
+    std::lock_guard lock(d->mutex);
+    if (d->tlsContext)
+        SSL_CTX_free(d->tlsContext); // sessions keep their own reference
+    d->tlsContext = context;
+    d->tls = mode;
+    return true;
+}
+
+void NntpTestServer::SetTlsFault(NntpTlsFault fault)
+{
+    std::lock_guard lock(d->mutex);
+    d->tlsFault = fault;
+}
+
+void NntpTestServer::SetTlsByteAtATime(bool on)
+{
+    std::lock_guard lock(d->mutex);
+    d->tlsByteAtATime = on;
+}
+
 void NntpTestServer::SetGarbageFrom(int event)
 {
     std::lock_guard lock(d->mutex);
@@ -354,6 +422,10 @@ QByteArray NntpTestServer::Impl::Answer(Client &c, const QByteArray &rawLine, bo
     if (auto it = commandReplies.find(keyword); it != commandReplies.end())
         return it->second;
 
+    if (keyword == "STARTTLS" && tls == NntpTls::StartTls && !c.ssl) {
+        c.startTlsNext = true;
+        return "382 Continue with TLS negotiation\r\n";
+    }
     if (keyword == "QUIT") {
         closeAfter = true;
         return "205 Bye!\r\n";
@@ -450,8 +522,141 @@ bool NntpTestServer::Impl::SendAll(int fd, const char *data, qsizetype size)
     return true;
 }
 
+// Plain text to the client, encrypted once TLS is up.
+bool NntpTestServer::Impl::SendTo(Client &c, const char *data, qsizetype size)
+{
+    if (!c.tlsUp)
+        return SendAll(c.fd, data, size);
+    if (size > 0 && SSL_write(c.ssl, data, int(size)) != int(size))
+        return false;
+    return FlushTls(c);
+}
+
+// Sends the cipher text waiting in the session's queue (at most limit bytes).
+bool NntpTestServer::Impl::FlushTls(Client &c, qsizetype limit)
+{
+    char buffer[16384];
+    bool byteAtATime;
+    {
+        std::lock_guard lock(mutex);
+        byteAtATime = tlsByteAtATime;
+    }
+    int n;
+    while (limit != 0 && (n = BIO_read(c.out, buffer,
+                                       int(limit > 0 ? std::min<qsizetype>(limit, sizeof buffer)
+                                                     : sizeof buffer))) > 0) {
+        if (limit > 0)
+            limit -= n;
+        for (int i = 0; i < n; i += byteAtATime ? 1 : n) {
+            if (!SendAll(c.fd, buffer + i, byteAtATime ? 1 : n))
+                return false;
+            if (byteAtATime && !Wait(50))
+                return false;
+        }
+    }
+    return true;
+}
+
+void NntpTestServer::Impl::BeginTls(Client &c)
+{
+    std::lock_guard lock(mutex);
+    c.ssl = SSL_new(tlsContext);
+    c.in = BIO_new(BIO_s_mem());
+    c.out = BIO_new(BIO_s_mem());
+    BIO_set_mem_eof_return(c.in, -1);
+    SSL_set_bio(c.ssl, c.in, c.out);
+    SSL_set_accept_state(c.ssl);
+}
+
+// Cipher text from the client: the handshake moves on, or plain text joins
+// the input. False when the connection was dropped.
+bool NntpTestServer::Impl::TlsInput(Client &c, const char *data, qsizetype size, int greetingEvent)
+{
+    BIO_write(c.in, data, int(size));
+    if (!c.tlsUp) {
+        NntpTlsFault fault;
+        {
+            std::lock_guard lock(mutex);
+            fault = tlsFault;
+        }
+        if (fault == NntpTlsFault::Silent)
+            return true;
+        if (fault == NntpTlsFault::Garbage) {
+            static const char bogus[] = "\x16\x03\x03\x00\x04\xfe\xfe\xfe\xfe";
+            SendAll(c.fd, bogus, sizeof bogus - 1);
+            return true;
+        }
+        const int r = SSL_do_handshake(c.ssl);
+        if (fault == NntpTlsFault::CloseMidHandshake) {
+            FlushTls(c, 40);
+            Drop(c);
+            return false;
+        }
+        if (!FlushTls(c) || (r != 1 && SSL_get_error(c.ssl, r) != SSL_ERROR_WANT_READ)) {
+            ERR_clear_error();
+            Drop(c);
+            return false;
+        }
+        if (r != 1)
+            return true;
+        c.tlsUp = true;
+        if (c.greetAfterHandshake &&
+            (fault == NntpTlsFault::CloseNotify || fault == NntpTlsFault::CutRecord)) {
+            const QByteArray greeting = Greeting();
+            SSL_write(c.ssl, greeting.constData(), int(greeting.size()));
+            if (fault == NntpTlsFault::CloseNotify)
+                SSL_shutdown(c.ssl);
+            QByteArray out(int(BIO_ctrl_pending(c.out)), '\0');
+            BIO_read(c.out, out.data(), int(out.size()));
+            if (fault == NntpTlsFault::CutRecord)
+                out.chop(5);
+            SendAll(c.fd, out.constData(), out.size());
+            c.tlsUp = false; // no close_notify of Drop's own
+            Drop(c);
+            return false;
+        }
+        if (c.greetAfterHandshake) {
+            c.greetAfterHandshake = false;
+            Respond(c, greetingEvent, Greeting(), false);
+            if (c.fd < 0)
+                return false;
+        }
+    }
+    char buffer[16384];
+    int n;
+    while ((n = SSL_read(c.ssl, buffer, sizeof buffer)) > 0)
+        c.input.append(buffer, n);
+    const int e = SSL_get_error(c.ssl, n);
+    ERR_clear_error();
+    if (e != SSL_ERROR_WANT_READ) {
+        Drop(c);
+        return false;
+    }
+    return FlushTls(c); // tickets, key updates
+}
+
+QByteArray NntpTestServer::Impl::Greeting()
+{
+    std::lock_guard lock(mutex);
+    return QByteArray::number(greetingCode) + " " +
+           (greetingText.isEmpty()
+                ? QByteArray(greetingCode == 201 ? "Pointwind test server ready (no posting)"
+                                                 : "Pointwind test server ready (posting ok)")
+                : greetingText) +
+           "\r\n";
+}
+
 void NntpTestServer::Impl::Drop(Client &c)
 {
+    if (c.ssl) {
+        if (c.tlsUp && c.fd >= 0) {
+            SSL_shutdown(c.ssl); // close_notify
+            FlushTls(c);
+        }
+        SSL_free(c.ssl);
+        ERR_clear_error();
+        c.ssl = nullptr;
+    }
     if (c.fd >= 0)
         ::close(c.fd);
     c.fd = -1;
@@ -507,7 +712,7 @@ void NntpTestServer::Impl::Respond(Client &c, int event, QByteArray reply, bool 
         if (i > 0 && pause > 0)
             ok = Wait(pause);
         if (ok)
-            ok = SendAll(c.fd, reply.constData() + starts[i], starts[i + 1] - starts[i]);
+            ok = SendTo(c, reply.constData() + starts[i], starts[i + 1] - starts[i]);
     }
     if (!ok || closeAfter)
         Drop(c);
@@ -533,21 +738,21 @@ void NntpTestServer::Impl::Run()
             if (fd >= 0) {
                 int one = 1;
                 ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-                QByteArray greeting;
+                bool implicitTls;
                 {
                     std::lock_guard lock(mutex);
                     ++connections;
                     ++open;
-                    greeting = QByteArray::number(greetingCode) + " " +
-                               (greetingText.isEmpty()
-                                    ? QByteArray(greetingCode == 201
-                                                     ? "Pointwind test server ready (no posting)"
-                                                     : "Pointwind test server ready (posting ok)")
-                                    : greetingText) +
-                               "\r\n";
+                    implicitTls = tls == NntpTls::Implicit;
                 }
-                clients.push_back(Client{fd, {}, 0, {}, {}, false, false});
-                Respond(clients.back(), 0, greeting, false);
+                clients.push_back(Client{});
+                clients.back().fd = fd;
+                if (implicitTls) {
+                    BeginTls(clients.back());
+                    clients.back().greetAfterHandshake = true;
+                } else {
+                    Respond(clients.back(), 0, Greeting(), false);
+                }
             }
         }
         for (size_t i = 2; i < fds.size(); ++i) {
@@ -567,7 +772,12 @@ void NntpTestServer::Impl::Run()
                 Drop(*c);
                 continue;
             }
-            c->input.append(buf, n);
+            if (c->ssl) {
+                if (!TlsInput(*c, buf, n, 0))
+                    continue;
+            } else {
+                c->input.append(buf, n);
+            }
             qsizetype end;
             while (c->fd >= 0 && (end = c->input.indexOf('\n')) >= 0) {
                 const QByteArray line = c->input.left(end + 1);
@@ -581,6 +791,12 @@ void NntpTestServer::Impl::Run()
                     reply = Answer(*c, line, closeAfter);
                 }
                 Respond(*c, event, reply, closeAfter);
+                if (c->fd >= 0 && c->startTlsNext) {
+                    // What was sent behind STARTTLS is no part of the session.
+                    c->startTlsNext = false;
+                    c->input.clear();
+                    BeginTls(*c);
+                }
             }
         }
         std::erase_if(clients, [](const Client &c) { return c.fd < 0; });

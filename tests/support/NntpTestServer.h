@@ -39,6 +39,23 @@ struct NntpArticleGroup {
                                    qint64 firstPosted, qint64 lastPosted);
 };
 
+enum class NntpTls {
+    None,
+    Implicit, // TLS from the first byte; the greeting follows the handshake
+    StartTls, // plain; STARTTLS answers 382 and the handshake follows
+};
+
+// What the server does with a client's TLS handshake instead of its part.
+enum class NntpTlsFault {
+    None,
+    CloseMidHandshake, // sends the first bytes of its answer, then closes
+    Garbage,           // answers with a record that is no handshake message
+    Silent,            // reads, never answers
+    // After the handshake:
+    CloseNotify, // sends the greeting and close_notify, then closes
+    CutRecord,   // sends the greeting's record but its last bytes, then closes
+};
+
 class NntpTestServer
 {
   public:
@@ -47,9 +64,9 @@ class NntpTestServer
     NntpTestServer(const NntpTestServer &) = delete;
     NntpTestServer &operator=(const NntpTestServer &) = delete;
 
-    // Listens on 127.0.0.1 and starts serving; false when the port cannot be
-    // opened. Port 0 lets the kernel choose.
-    bool Start(quint16 port = 0);
+    // Listens on 127.0.0.1 (or ::1) and starts serving; false when the port
+    // cannot be opened. Port 0 lets the kernel choose.
+    bool Start(quint16 port = 0, bool ipv6 = false);
     // Closes every connection and the listener and joins the thread.
     void Stop();
     quint16 Port() const;
@@ -75,7 +92,14 @@ class NntpTestServer
     // the normal reply. It must not call back into the server.
     void SetReplyHook(std::function<std::optional<QByteArray>(const QByteArray &line)> hook);
 
+    // TLS with this certificate chain and key (PEM files); false when they
+    // cannot be loaded. Applies to connections accepted afterwards.
+    bool SetTls(NntpTls mode, const QString &certFile = {}, const QString &keyFile = {});
+
     // --- Faults ------------------------------------------------------------
+    void SetTlsFault(NntpTlsFault fault);
+    // Hand the cipher text to the network one byte per write.
+    void SetTlsByteAtATime(bool on);
     // Send every reply in pieces of this many bytes (0: whole), pausing
     // between pieces so that they arrive as separate reads.
     void SetSplit(int pieceBytes, int pauseMicroseconds = 500);

@@ -15,11 +15,11 @@
 namespace TestSupport
 {
 
-bool StartOnSettingsPort(NntpTestServer &server)
+bool StartOnSettingsPort(NntpTestServer &server, bool ipv6)
 {
     for (int attempt = 0; attempt < 500; ++attempt) {
         const auto port = quint16(QRandomGenerator::global()->bounded(10000, 32768));
-        if (server.Start(port))
+        if (server.Start(port, ipv6))
             return true;
     }
     return false;

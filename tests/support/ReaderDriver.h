@@ -16,9 +16,10 @@ namespace TestSupport
 
 class NntpTestServer;
 
-// Starts the server on a free loopback port that the program's settings can
-// hold (1 to 32767): the kernel's own choice lies above that range.
-bool StartOnSettingsPort(NntpTestServer &server);
+// Starts the server on a free loopback port (of ::1 with ipv6) that the
+// program's settings can hold (1 to 32767): the kernel's own choice lies
+// above that range.
+bool StartOnSettingsPort(NntpTestServer &server, bool ipv6 = false);
 
 // Stores the server settings a run reads ("Login" "0" when user is empty).
 void StoreServerSettings(const QString &server, int port, const QString &user = QString(),

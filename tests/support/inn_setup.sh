@@ -16,6 +16,7 @@ manifest=$state/inn.env
 feed_port=${POINTWIND_INN_FEED_PORT:-11119}      # innd, feeding peers only
 reader_port=${POINTWIND_INN_READER_PORT:-11120}  # nnrpd, open to everyone
 auth_port=${POINTWIND_INN_AUTH_PORT:-11121}      # nnrpd, login required
+tls_port=${POINTWIND_INN_TLS_PORT:-11122}        # nnrpd -S, TLS from the first byte, open
 group=alt.test.pointer
 count=500
 first_date=1704067200   # 2024-01-01 00:00:00 UTC
@@ -23,6 +24,7 @@ step=3600               # one article an hour
 user=pointwind
 password=Wind-pass.42
 newsbin=/usr/lib/news/bin
+tls_dir=$state/tls   # a throwaway authority and the readers' certificate
 
 if [[ $(id -u) -ne 0 ]]; then
     echo "inn_setup.sh: needs root (installs a package and starts daemons)" >&2
@@ -41,7 +43,8 @@ stop_daemons() {
     if [[ -x $newsbin/ctlinnd ]] && port_open "$feed_port"; then
         as_news "$newsbin/ctlinnd -t 10 shutdown pointwind" >/dev/null 2>&1 || true
     fi
-    for pidfile in /run/news/nnrpd-"$reader_port".pid /run/news/nnrpd-"$auth_port".pid /run/news/innd.pid; do
+    for pidfile in /run/news/nnrpd-"$reader_port".pid /run/news/nnrpd-"$auth_port".pid \
+        /run/news/nnrpd-"$tls_port".pid /run/news/innd.pid; do
         [[ -f $pidfile ]] || continue
         pid=$(cat "$pidfile" 2>/dev/null || true)
         # A stale file may name a process id that now belongs to another program.
@@ -51,7 +54,7 @@ stop_daemons() {
         fi
         rm -f "$pidfile"
     done
-    for port in "$feed_port" "$reader_port" "$auth_port"; do
+    for port in "$feed_port" "$reader_port" "$auth_port" "$tls_port"; do
         for _ in $(seq 200); do port_open "$port" || break; sleep 0.1; done
         if port_open "$port"; then
             echo "inn_setup.sh: 127.0.0.1:$port is still taken" >&2
@@ -108,6 +111,12 @@ if ! dpkg-query -W -f='${Status}' inn2 2>/dev/null | grep -q 'install ok install
     ((made_policy)) && rm -f /usr/sbin/policy-rc.d
 fi
 
+# The certificates below are made with the openssl command.
+if ! command -v openssl >/dev/null; then
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends openssl
+fi
+
 # --- Configure --------------------------------------------------------------
 stop_daemons
 mkdir -p "$state"
@@ -122,6 +131,23 @@ set_conf artcutoff 0
 set_conf nnrpdloadlimit 0
 set_conf organization '"Pointwind test site"'
 install -d -o news -g news /run/news
+
+# TLS for the readers: an authority of our own (the tests trust it through
+# SSL_CERT_FILE) signs a certificate for 127.0.0.1 and localhost. Kept
+# across runs; the key is for news alone.
+mkdir -p "$tls_dir"
+if [[ ! -s $tls_dir/ca.pem || ! -s $tls_dir/server.pem || ! -s $tls_dir/server.key ]]; then
+    ec=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 3650)
+    openssl req -x509 "${ec[@]}" -subj "/CN=Pointwind INN test authority" \
+        -addext basicConstraints=critical,CA:TRUE \
+        -keyout "$tls_dir/ca.key" -out "$tls_dir/ca.pem" 2>/dev/null
+    openssl req -x509 "${ec[@]}" -subj "/CN=localhost" \
+        -addext subjectAltName=IP:127.0.0.1,DNS:localhost \
+        -CA "$tls_dir/ca.pem" -CAkey "$tls_dir/ca.key" \
+        -keyout "$tls_dir/server.key" -out "$tls_dir/server.pem" 2>/dev/null
+fi
+set_conf tlscertfile "$tls_dir/server.pem"
+set_conf tlskeyfile "$tls_dir/server.key"
 
 # Start from an empty spool: same numbers and dates on every run.
 rm -rf /var/spool/news/articles/* /var/spool/news/overview/*
@@ -162,7 +188,8 @@ access "login" {
 }
 EOF
 chown -R news:news "$state"
-chmod 600 "$state/passwd"
+chmod 600 "$state/passwd" "$tls_dir/server.key" "$tls_dir/ca.key"
+chmod 644 "$tls_dir/ca.pem" "$tls_dir/server.pem"
 
 # --- Start and fill ---------------------------------------------------------
 as_news "$newsbin/innd -c 0"
@@ -209,12 +236,14 @@ EOF
 as_news "$newsbin/ctlinnd -s cancel '<1.pointwind@test.invalid>'"
 
 start_reader() {
-    local port=$1 conf=$2
-    as_news "$newsbin/nnrpd -D -b 127.0.0.1 -p $port -c $conf"
+    local port=$1 conf=$2 flags=${3:-}
+    as_news "$newsbin/nnrpd -D -b 127.0.0.1 -p $port -c $conf $flags"
     wait_port "$port"
 }
+# The plain readers offer STARTTLS, since inn.conf names a certificate.
 start_reader "$reader_port" "$state/readers-open.conf"
 start_reader "$auth_port" "$state/readers-auth.conf"
+start_reader "$tls_port" "$state/readers-open.conf" -S
 
 cat >"$manifest" <<EOF
 READER_PORT=$reader_port
@@ -226,5 +255,8 @@ STEP=$step
 CANCELLED=1
 USER=$user
 PASSWORD=$password
+TLS_PORT=$tls_port
+CA_FILE=$tls_dir/ca.pem
 EOF
-echo "INN serves $group ($count articles) on 127.0.0.1:$reader_port (open) and :$auth_port (login)"
+echo "INN serves $group ($count articles) on 127.0.0.1:$reader_port (open), :$auth_port (login)" \
+    "and :$tls_port (SSL/TLS); the plain ones offer STARTTLS"

@@ -4,6 +4,7 @@
 #include "ui/modSettings.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -154,8 +155,8 @@ class tst_frmOptions : public QObject
         Opening o;
         QVERIFY(QTest::qWaitForWindowActive(&o.window));
         o.box(0)->setFocus(Qt::OtherFocusReason);
-        const QStringList expected = {"txtOptions_1", "chkLogin", "txtOptions_2",
-                                      "txtOptions_3", "cmdOk",    "txtOptions_0"};
+        const QStringList expected = {"txtOptions_1", "cboSecurity", "chkLogin",    "txtOptions_2",
+                                      "txtOptions_3", "cmdOk",       "txtOptions_0"};
         for (const QString &name : expected) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QWidget *focus = QApplication::focusWidget();
@@ -170,6 +171,29 @@ class tst_frmOptions : public QObject
         // A click into a box selects its whole text as well.
         QTest::mouseClick(o.box(1), Qt::LeftButton);
         QTRY_COMPARE(o.box(1)->selectedText(), o.box(1)->text());
+    }
+
+    // The choice is stored as 0, 1 or 2; the usual ports follow it.
+    void securityChoice()
+    {
+        Opening o;
+        auto *security = o.window.findChild<QComboBox *>("cboSecurity");
+        QCOMPARE(security->currentText(), QString("None"));
+        security->setCurrentIndex(1);
+        QCOMPARE(o.box(1)->text(), QString("563"));
+        security->setCurrentIndex(2);
+        QCOMPARE(o.box(1)->text(), QString("563"));
+        security->setCurrentIndex(0);
+        QCOMPARE(o.box(1)->text(), QString("119"));
+        o.box(1)->setText("800");
+        security->setCurrentIndex(1);
+        QCOMPARE(o.box(1)->text(), QString("800"));
+        QTest::mouseClick(o.ok(), Qt::LeftButton);
+        QCOMPARE(Stored("Security"), QString("1"));
+        Opening again;
+        QCOMPARE(again.window.findChild<QComboBox *>("cboSecurity")->currentText(),
+                 QString("SSL/TLS"));
+        QCOMPARE(again.box(1)->text(), QString("800"));
     }
 
     void portTextsAreStoredAsWholeNumbers_data()
