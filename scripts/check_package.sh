@@ -13,6 +13,7 @@ app_id=org.example.Pointwind
 mime_type=application/x-nc1-group-cache
 build="$root/build"
 deb="$(bash "$root/scripts/package.sh" | tail -n 1)"
+cmake --build "$build" --target nntp_test_server >/dev/null
 work="$(mktemp -d "${TMPDIR:-/tmp}/pointwind-package.XXXXXX")"
 server_pid=""
 cleanup() {
