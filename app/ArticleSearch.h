@@ -9,7 +9,9 @@
 // When every article is newer than the target the result is the lowest
 // article the server has; when every one is older, the highest.
 #include <QtGlobal>
+#include <map>
 #include <optional>
+#include <set>
 
 class FastArticleSearch
 {
@@ -32,6 +34,44 @@ class FastArticleSearch
     int Probes() const;
 
   private:
-    struct State;
-    // Filled in by the search's implementation.
+    // Where the next probe came from: the group's two ends, a walk inward
+    // from an end whose articles are missing, or the estimate between two
+    // dated articles.
+    enum class Source { End, FromTop, FromBottom, Estimate };
+
+    void Plan();
+    qint64 NearestUnknown(qint64 number) const;
+    qint64 Unknowns() const;
+    long double Interpolate() const;
+    qint64 Estimate() const;
+
+    qint64 m_low;
+    qint64 m_high;
+    qint64 m_target;
+    // The bracket: m_below is an article dated at or before the target (or
+    // m_low - 1 while none is known), m_above one dated after it (or
+    // m_high + 1). A crossing lies between them; every number strictly
+    // between them the server was asked for is in m_missing.
+    qint64 m_below;
+    qint64 m_above;
+    qint64 m_belowDate = 0;
+    qint64 m_aboveDate = 0;
+    std::set<qint64> m_missing;
+    std::map<qint64, qint64> m_dated; // every article asked for that had a date
+
+    std::optional<qint64> m_next;
+    Source m_source = Source::End;
+    qint64 m_result = 0;
+    int m_probes = 0;
+
+    int m_topMisses = 0;
+    int m_bottomMisses = 0;
+    // The estimate phase: dated probes so far, the allowance that keeps it
+    // within a few probes of halving, the run of same-side moves and the
+    // misses around the current estimate.
+    int m_steps = 0;
+    int m_allowance = -1;
+    int m_sameSide = 0;
+    int m_estimateMisses = 0;
+    qint64 m_anchor = 0;
 };

@@ -3,8 +3,6 @@
 #include "app/modPictures.h"
 #include "cache/modFile.h"
 #include "cache/modNBZ.h"
-#include "common/modMain.h"
-#include "nntp/CNNTP.h"
 #include "ui/CCommonDialog.h"
 #include "ui/frmAbout.h"
 #include "ui/frmOptions.h"
@@ -24,7 +22,6 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTreeWidget>
@@ -41,16 +38,6 @@ const QString Finished = QStringLiteral("Finished!");
 constexpr int Twips(int twips)
 {
     return twips / 15;
-}
-
-// The system's time of day with seconds, without a time-zone name.
-QString TimeOfDayText()
-{
-    const QLocale locale;
-    QString format = locale.timeFormat(QLocale::LongFormat);
-    static const QRegularExpression zone(QStringLiteral("\\s*\\bt+\\b"));
-    format.remove(zone);
-    return locale.toString(QTime::currentTime(), format.trimmed());
 }
 
 // A setting read as a whole number in [low, high], by the same rule the
@@ -84,11 +71,14 @@ frmReader::frmReader(QWidget *parent)
     BuildControls();
 
     // Load.
-    NNTP = new CNNTP(this);
-    connect(NNTP, &CNNTP::SessionProtocolMessage, this, &frmReader::NNTP_SessionProtocolMessage);
-    connect(NNTP, &CNNTP::OnConnected, this, &frmReader::NNTP_OnConnected);
-    connect(NNTP, &CNNTP::OnGroupSelected, this, &frmReader::NNTP_OnGroupSelected);
-    connect(NNTP, &CNNTP::OnHeaderComplete, this, &frmReader::NNTP_OnHeaderComplete);
+    m_objRun = new ResetRun(this);
+    connect(m_objRun, &ResetRun::LogRow, this, &frmReader::m_objRun_LogRow);
+    connect(m_objRun, &ResetRun::ShowHeader, this, &frmReader::m_objRun_ShowHeader);
+    connect(m_objRun, &ResetRun::ServerMissing, this, &frmReader::m_objRun_ServerMissing);
+    connect(m_objRun, &ResetRun::Connecting, this, &frmReader::m_objRun_Connecting);
+    connect(m_objRun, &ResetRun::RunEnded, this, &frmReader::m_objRun_RunEnded);
+    connect(Check1, &QCheckBox::toggled, m_objRun, &ResetRun::SetMakeBackup);
+    m_objRun->SetMakeBackup(Check1->isChecked());
     VScroll1->setValue(2);
 
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
@@ -101,12 +91,11 @@ frmReader::frmReader(QWidget *parent)
 frmReader::~frmReader()
 {
     Form_Unload();
-    if (NNTP) {
-        // Nothing the client raises while it goes may reach a half-gone
-        // window.
-        NNTP->disconnect(this);
-        delete NNTP;
-        NNTP = nullptr;
+    if (m_objRun) {
+        // Nothing the run raises while it goes may reach a half-gone window.
+        m_objRun->disconnect(this);
+        delete m_objRun;
+        m_objRun = nullptr;
     }
 }
 
@@ -273,9 +262,8 @@ void frmReader::closeEvent(QCloseEvent *event)
 // of its notifications, which it must outlive.
 void frmReader::Form_Unload()
 {
-    m_intStep = -1;
-    if (NNTP)
-        NNTP->Disconnect();
+    if (m_objRun)
+        m_objRun->Cancel();
 }
 
 void frmReader::Command2_Click()
@@ -302,11 +290,8 @@ void frmReader::Command5_Click()
 {
     // The pointer a run finds belongs to the run's group: a run may not go on
     // to write it into a file chosen meanwhile.
-    if (RunUnderWay()) {
-        m_intStep = -1;
-        if (NNTP)
-            NNTP->Disconnect();
-    }
+    if (m_objRun->RunUnderWay())
+        m_objRun->Cancel();
 
     CCommonDialog dialog;
     dialog.hwnd = this;
@@ -314,18 +299,20 @@ void frmReader::Command5_Click()
     dialog.InitialDir = ReadSetting(QStringLiteral("Path"), QCoreApplication::applicationDirPath());
     dialog.Filter = QStringLiteral("Group Header (*.nc1)") + QChar(0) + QStringLiteral("*.nc1");
     const QString result = dialog.ShowOpen();
-    if (!result.isEmpty()) {
-        const QString path = result.chopped(1);
-        Text1->setText(path);
-        modSettings::WriteSetting(modSettings::AppName, modSettings::Section,
-                                  QStringLiteral("Path"), modFile::FolderOfPath(path));
-        m_strGroupFile = path;
-        m_strGroup = modNBZ::GroupNameFromPath(path);
-        lbInfo[0]->setText(m_strGroup);
-    }
+    if (!result.isEmpty())
+        OpenGroupFile(result.chopped(1));
     Command1->setText(Go);
     Text2->setFocus(Qt::OtherFocusReason);
     Text2_GotFocus();
+}
+
+void frmReader::OpenGroupFile(const QString &path)
+{
+    Text1->setText(path);
+    modSettings::WriteSetting(modSettings::AppName, modSettings::Section, QStringLiteral("Path"),
+                              modFile::FolderOfPath(path));
+    m_strGroupFile = path;
+    lbInfo[0]->setText(modNBZ::GroupNameFromPath(path));
 }
 
 // ---------------------------------------------------------------------------
@@ -402,277 +389,60 @@ void frmReader::AddLogRow(const QString &strMessage, int MessageType)
     else if (MessageType == 3 || MessageType == 6)
         key = QStringLiteral("abort");
     auto *row = new QTreeWidgetItem;
-    row->setText(0, TimeOfDayText() + QLatin1Char(' ') + strMessage);
+    row->setText(0, ResetRun::TimeOfDayText() + QLatin1Char(' ') + strMessage);
     row->setToolTip(0, strMessage);
     row->setIcon(0, ImageList1.value(key));
     lstLog->addTopLevelItem(row);
     lstLog->scrollToItem(row);
 }
 
-void frmReader::NNTP_SessionProtocolMessage(const QString &strMessage, int MessageType)
-{
-    AddLogRow(strMessage, MessageType);
-    if (MessageType != 3 || !RunUnderWay() || m_blnSessionFailed)
-        return;
-    // The client is still inside its handler and may have more to say
-    // (and a notification to raise): end the run once it has finished.
-    m_blnSessionFailed = true;
-    const quint32 run = m_lngRun;
-    QMetaObject::invokeMethod(
-        this,
-        [this, run] {
-            if (run == m_lngRun && RunUnderWay())
-                EndRun(QString());
-        },
-        Qt::QueuedConnection);
-}
-
-QString frmReader::NumberText(double value)
-{
-    QLocale locale;
-    locale.setNumberOptions(QLocale::OmitGroupSeparator);
-    // Adding 0 turns -0 into 0.
-    return locale.toString(value + 0.0, 'f', QLocale::FloatingPointShortest);
-}
-
 // ---------------------------------------------------------------------------
 // The reset run
-
-qint64 frmReader::R(qint64 a, qint64 b)
-{
-    const qint64 sum = a + b;
-    if (sum % 2 == 0)
-        return sum / 2;
-    const qint64 below = (sum - 1) / 2;
-    return below % 2 == 0 ? below : below + 1;
-}
-
-bool frmReader::RunUnderWay() const
-{
-    return m_intStep >= 1 && m_intStep <= 8;
-}
-
-// A run that can no longer move on: log why (when the client has not
-// already), leave the server and give the button back.
-void frmReader::EndRun(const QString &why)
-{
-    if (!why.isEmpty())
-        AddLogRow(why, 3);
-    m_intStep = -1;
-    Command1->setText(Go);
-    if (NNTP)
-        NNTP->Disconnect();
-}
 
 void frmReader::Command1_Click()
 {
     if (Command1->text() == Go || Command1->text() == Finished) {
-        m_intStep = 0;
+        m_objRun->Start({{m_strGroupFile, lbInfo[0]->text()}}, Text2->text());
     } else {
-        m_intStep = -1;
         Command1->setText(Go);
+        m_objRun->Cancel();
     }
-    RunNextStep();
 }
 
-QString frmReader::LoadServerSettings()
+void frmReader::m_objRun_LogRow(const QString &strMessage, int MessageType)
 {
-    m_strServer = ReadSetting(QStringLiteral("NNTPServer"), QString());
-    int number = 0;
-    const QString port = ReadSetting(QStringLiteral("NNTPPort"), QStringLiteral("119"));
-    if (!SettingNumber(port, 1, 32767, number))
-        return QStringLiteral("The NNTP port \"%1\" is not a number from 1 to 32767. "
-                              "Correct it in 'File\\Edit NNTP server'.")
-            .arg(port);
-    m_intPort = qint16(number);
-    const QString login = ReadSetting(QStringLiteral("Login"), QStringLiteral("0"));
-    if (!SettingNumber(login, -32768, 32767, number))
-        return QStringLiteral("The login setting \"%1\" is not a number. "
-                              "Correct it in 'File\\Edit NNTP server'.")
-            .arg(login);
-    m_intLogin = qint16(number);
-    if (m_intLogin > 0) {
-        m_strUserName = ReadSetting(QStringLiteral("UserName"), QString());
-        m_strPassword = ReadSetting(QStringLiteral("Password"), QString());
-    } else {
-        m_strUserName.clear();
-        m_strPassword.clear();
-    }
-    return QString();
+    AddLogRow(strMessage, MessageType);
 }
 
-void frmReader::RunNextStep()
+void frmReader::m_objRun_ShowHeader(double ArticleID, const QString &Subject,
+                                    const QString &PostDate, double Age)
 {
-    if (!NNTP)
-        return;
-    // After a failure of the session nothing may move the run on; it ends as
-    // soon as the client is done reporting.
-    if (m_blnSessionFailed && RunUnderWay())
-        return;
-    switch (m_intStep) {
-    case 0: {
-        ++m_lngRun;
-        m_blnSessionFailed = false;
-        m_intStep = 1;
-        m_strGroup = lbInfo[0]->text();
-        int days = 0;
-        if (!SettingNumber(Text2->text(), 0, 999, days)) {
-            m_intStep = -1;
-            AddLogRow(QStringLiteral("The day count \"%1\" is not a number.").arg(Text2->text()),
-                      3);
-            return;
-        }
-        m_dblDays = days;
-        const QString badSetting = LoadServerSettings();
-        if (m_strServer.isEmpty()) {
-            m_intStep = -1;
-            const QString text = QStringLiteral("NTTP server is not valid.\r\n"
-                                                "You should select 'File\\Edit NNTP server'.");
-            if (m_fnErrorBox)
-                m_fnErrorBox(text, QStringLiteral("Error"));
-            else
-                QMessageBox::warning(this, QStringLiteral("Error"), text);
-            return;
-        }
-        if (!badSetting.isEmpty()) {
-            m_intStep = -1;
-            AddLogRow(badSetting, 3);
-            return;
-        }
-        Command1->setText(Cancel);
-        NNTP->Connect(m_strServer, m_intPort, m_strUserName, m_strPassword);
-        break;
-    }
-    case 1:
-        m_intStep = 2;
-        NNTP->SelectGroup(m_strGroup);
-        break;
-    case 2:
-        m_intStep = 3;
-        NNTP->DownloadHeader(m_dblBottomID);
-        break;
-    case 3:
-        m_intStep = 4;
-        NNTP->DownloadHeader(m_dblTopID);
-        break;
-    case 4:
-        m_intStep = 5;
-        AddLogRow(QStringLiteral("Age range: ") + NumberText(m_dblBottomAge) + QLatin1Char('-') +
-                      NumberText(m_dblTopAge) + QStringLiteral(" day(s)"),
-                  1);
-        AddLogRow(QStringLiteral("Search for Article posted ") + NumberText(m_dblDays) +
-                      QStringLiteral(" day(s) ago... Please wait."),
-                  1);
-        m_dblLow = m_dblBottomID;
-        m_dblHigh = m_dblTopID;
-        m_dblArticleID = double(R(qint64(m_dblLow), qint64(m_dblHigh)));
-        NNTP->DownloadHeader(m_dblArticleID);
-        break;
-    case 5:
-        // Article numbers grow with the time of posting: a larger number is
-        // a newer article.
-        if (m_dblHigh - m_dblLow <= 2) {
-            m_intStep = 8;
-        } else if (m_dblArticleAge > m_dblDays) {
-            m_dblLow = m_dblArticleID;
-            m_dblArticleID = double(R(qint64(m_dblArticleID), qint64(m_dblHigh)));
-        } else if (m_dblArticleAge == m_dblDays) {
-            m_intStep = 8;
-        } else {
-            m_dblHigh = m_dblArticleID;
-            m_dblArticleID = double(R(qint64(m_dblArticleID), qint64(m_dblLow)));
-        }
-        // When the search has just ended this fetches the article found once
-        // more, so that the labels show it.
-        NNTP->DownloadHeader(m_dblArticleID);
-        break;
-    case 8: {
-        // The run is over whatever follows; a late notification must not
-        // run this step again.
-        m_intStep = -1;
-        AddLogRow(QStringLiteral("ID founded!"), 1);
-        NNTP->Disconnect();
-        if (Check1->isChecked()) {
-            const qint16 backup = modFile::BackupFile(m_strGroupFile);
-            if (backup < 0) {
-                AddLogRow(QStringLiteral("Operation aborted"), 2);
-                return;
-            }
-            if (backup == 0) {
-                AddLogRow(QStringLiteral("The backup copy ") +
-                              modFile::FileNameOfPath(m_strGroupFile) +
-                              QStringLiteral(".bak could not be made: the file was not changed."),
-                          3);
-                Command1->setText(Go);
-                return;
-            }
-        }
-        if (modNBZ::WriteGroupCacheFile(m_strGroupFile, m_strServer, m_dblArticleID) >= 1)
-            AddLogRow(modFile::FileNameOfPath(m_strGroupFile) +
-                          QStringLiteral(" created! You can now make an update in Newsleecher."),
-                      1);
-        else
-            AddLogRow(QStringLiteral("File access error occured :("), 3);
+    lbInfo[1]->setText(NumberText(ArticleID));
+    lbInfo[2]->setText(Subject);
+    lbInfo[3]->setText(PostDate);
+    lbInfo[4]->setText(NumberText(Age));
+}
+
+void frmReader::m_objRun_ServerMissing(const QString &text)
+{
+    if (m_fnErrorBox)
+        m_fnErrorBox(text, QStringLiteral("Error"));
+    else
+        QMessageBox::warning(this, QStringLiteral("Error"), text);
+}
+
+void frmReader::m_objRun_Connecting()
+{
+    Command1->setText(Cancel);
+}
+
+void frmReader::m_objRun_RunEnded(ResetRun::End how)
+{
+    if (how == ResetRun::End::Stopped) {
+        Command1->setText(Go);
+    } else if (how == ResetRun::End::Finished) {
         Command1->setText(Finished);
         Command2->setFocus(Qt::OtherFocusReason);
-        break;
     }
-    case -1:
-        NNTP->Disconnect();
-        break;
-    default:
-        break;
-    }
-}
-
-void frmReader::NNTP_OnConnected(int Status)
-{
-    if (Status == 0) {
-        RunNextStep();
-    } else if (m_intStep == 1) {
-        // The client has logged why.
-        EndRun(QString());
-    }
-}
-
-void frmReader::NNTP_OnGroupSelected(double BottomID, double TopID)
-{
-    if (BottomID + TopID > 0) {
-        m_dblBottomID = BottomID;
-        m_dblTopID = TopID;
-        AddLogRow(QStringLiteral("Pointer range: ") + NumberText(BottomID) + QLatin1Char('-') +
-                      NumberText(TopID),
-                  1);
-        RunNextStep();
-    } else if (m_intStep == 2) {
-        // An unknown group has been reported by the client already; a group
-        // without articles has not.
-        EndRun(m_blnSessionFailed
-                   ? QString()
-                   : QStringLiteral("Group ") + m_strGroup + QStringLiteral(" holds no articles"));
-    }
-}
-
-void frmReader::NNTP_OnHeaderComplete(const QString &from, const QString &Subject,
-                                      const QString &PostDate, const QString &MessageID,
-                                      double ArticleID)
-{
-    Q_UNUSED(from);
-    Q_UNUSED(MessageID);
-    // An article without a readable date tells nothing about the age: like a
-    // missing article, it keeps the previous one rather than counting as 0.
-    if (!Subject.isEmpty() && !PostDate.isEmpty()) {
-        m_dblArticleAge = modMain::AgeInDays(PostDate);
-        // The number asked for: in the first two requests that is the lowest
-        // or highest article, not the probe of the run before.
-        lbInfo[1]->setText(NumberText(ArticleID));
-        lbInfo[2]->setText(Subject);
-        lbInfo[3]->setText(PostDate);
-        lbInfo[4]->setText(NumberText(m_dblArticleAge));
-        if (m_intStep == 3)
-            m_dblBottomAge = m_dblArticleAge;
-        else if (m_intStep == 4)
-            m_dblTopAge = m_dblArticleAge;
-    }
-    RunNextStep();
+    // After Cancel at the backup question the button stays on "Cancel".
 }

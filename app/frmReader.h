@@ -1,15 +1,17 @@
 #pragma once
 // The main window: the parameters of a reset (group cache file, day count,
-// backup choice), the header of the article examined last, the log, and the
-// reset run that searches the group for the article posted a given number
-// of days ago and rewrites the group cache file to resume from it.
+// backup choice), the header of the article examined last and the log. The
+// reset run itself, which searches the group for the article posted a given
+// number of days ago and rewrites the group cache file, is a ResetRun the
+// window drives and whose reports it shows.
 #include <QHash>
 #include <QIcon>
 #include <QMainWindow>
 #include <QString>
 #include <functional>
 
-class CNNTP;
+#include "app/ResetRun.h"
+
 class QAction;
 class QCheckBox;
 class QGroupBox;
@@ -36,15 +38,16 @@ class frmReader : public QMainWindow
     // scrolls to it.
     void AddLogRow(const QString &strMessage, int MessageType);
 
-    // Every number the user sees: shortest decimal form, no grouping, the
-    // system's decimal separator, never an exponent.
-    static QString NumberText(double value);
-    // The probe rounding: the middle of two article numbers, a half going to
-    // the even neighbour, exact for every number a double holds exactly.
-    static qint64 R(qint64 a, qint64 b);
+    // The run's number text and probe rounding.
+    static QString NumberText(double value) { return ResetRun::NumberText(value); }
+    static qint64 R(qint64 a, qint64 b) { return ResetRun::R(a, b); }
 
     // The window's image list, by key.
     QHash<QString, QIcon> ImageList1;
+
+    // Opens a group cache file: the window shows its group and the open
+    // dialog starts in its folder next time.
+    void OpenGroupFile(const QString &path);
 
   protected:
     void closeEvent(QCloseEvent *event) override;
@@ -58,25 +61,19 @@ class frmReader : public QMainWindow
     void mnuAbout_Click();
     void VScroll1_Change(int value);
 
-    void NNTP_OnConnected(int Status);
-    void NNTP_OnGroupSelected(double BottomID, double TopID);
-    void NNTP_OnHeaderComplete(const QString &from, const QString &Subject, const QString &PostDate,
-                               const QString &MessageID, double ArticleID);
-
-  public slots:
-    // The client's log messages. A failure (kind 3) while a run waits on the
-    // client means no notification will move the run on: it ends here.
-    void NNTP_SessionProtocolMessage(const QString &strMessage, int MessageType);
+    // What the reset run reports.
+    void m_objRun_LogRow(const QString &strMessage, int MessageType);
+    void m_objRun_ShowHeader(double ArticleID, const QString &Subject, const QString &PostDate,
+                             double Age);
+    void m_objRun_ServerMissing(const QString &text);
+    void m_objRun_Connecting();
+    void m_objRun_RunEnded(ResetRun::End how);
 
   private:
     void BuildControls();
     void Form_Unload();
     void Text2_GotFocus();
     bool Text2_KeyPress(int KeyAscii);
-    void RunNextStep();
-    QString LoadServerSettings();
-    void EndRun(const QString &why);
-    bool RunUnderWay() const;
 
     // Controls, named as the user's documentation names them.
     QGroupBox *Frame1;
@@ -97,31 +94,9 @@ class frmReader : public QMainWindow
     QAction *mnuQuit;
     QAction *mnuAbout;
 
-    CNNTP *NNTP = nullptr;
+    ResetRun *m_objRun = nullptr;
     ErrorBoxFunction m_fnErrorBox;
 
     // The chosen file.
     QString m_strGroupFile;
-    QString m_strGroup;
-
-    // The run. Article numbers are whole numbers carried in doubles, exact
-    // up to 2^53, which is far beyond what any server numbers.
-    QString m_strServer;
-    qint16 m_intPort = 0;
-    qint16 m_intLogin = 0;
-    QString m_strUserName;
-    QString m_strPassword;
-    double m_dblDays = 0;
-    double m_dblBottomID = 0;
-    double m_dblTopID = 0;
-    double m_dblBottomAge = 0;
-    double m_dblTopAge = 0;
-    double m_dblArticleAge = 0;
-    double m_dblArticleID = 0;
-    double m_dblLow = 0;
-    double m_dblHigh = 0;
-    qint16 m_intStep = 0;
-    // Which run this is, and whether the client has reported a failure in it.
-    quint32 m_lngRun = 0;
-    bool m_blnSessionFailed = false;
 };

@@ -187,6 +187,18 @@ class tst_frmReader : public QObject
         QCOMPARE(Control<QLabel>("lbInfo_0")->text(), QString());
     }
 
+    // As the program does with a file named on its command line.
+    void openingAFileByName()
+    {
+        const QString folder = TestSupport::MakeTempFolder();
+        w->OpenGroupFile(folder + QStringLiteral("/alt.named.nc1"));
+        QCOMPARE(Control<QLineEdit>("Text1")->text(), folder + QStringLiteral("/alt.named.nc1"));
+        QCOMPARE(Control<QLabel>("lbInfo_0")->text(), QStringLiteral("alt.named"));
+        QCOMPARE(modSettings::ReadSetting(modSettings::AppName, modSettings::Section,
+                                          QStringLiteral("Path")),
+                 folder);
+    }
+
     void menu()
     {
         auto options = TestSupport::OnModal<frmOptions>([](frmOptions *d) { d->reject(); });

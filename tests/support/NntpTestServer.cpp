@@ -406,7 +406,7 @@ QByteArray NntpTestServer::Impl::Answer(Client &c, const QByteArray &rawLine, bo
         bool ok = false;
         const qint64 n = arg.toLongLong(&ok);
         const NntpArticleGroup &g = it->second;
-        if (!ok || n < g.low || n > g.high || g.missing.count(n))
+        if (!ok || n < g.low || n > g.high || g.missing.count(n) || (g.isMissing && g.isMissing(n)))
             return "423 No article with that number\r\n";
         return HeadOf(g, n);
     }

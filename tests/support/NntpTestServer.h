@@ -28,6 +28,8 @@ struct NntpArticleGroup {
     qint64 high = 0;
     qint64 count = -1;        // -1: high - low + 1 (0 when high < low)
     std::set<qint64> missing; // numbers inside low..high answered with 423
+    // More missing numbers, for groups too large to list them.
+    std::function<bool(qint64 number)> isMissing;
     // Posting time of article n in seconds since 1970 UTC.
     std::function<qint64(qint64 number)> postedAt;
 

@@ -1,0 +1,397 @@
+#include "app/modCommandLine.h"
+
+#include "app/ResetRun.h"
+#include "cache/modFile.h"
+#include "cache/modNBZ.h"
+#include "common/Error.h"
+#include "net/modCertificateTrust.h"
+#include "nntp/CNNTP.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTimer>
+#include <cstdio>
+#include <termios.h>
+#include <unistd.h>
+
+namespace modCommandLine
+{
+
+namespace
+{
+
+struct Options {
+    QString days;
+    ResetRun::Overrides overrides;
+    ResetRun::Search search = ResetRun::Search::Fast;
+    bool noBackup = false;
+    bool overwriteBackup = false;
+    bool dryRun = false;
+    bool json = false;
+    bool quiet = false;
+    QStringList files;
+};
+
+void Print(FILE *stream, const QString &text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fflush(stream);
+}
+
+// A line typed on the terminal, without its line end; echo off for secrets.
+QString ReadTerminalLine(bool echo)
+{
+    termios saved{};
+    const bool hide = !echo && tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (hide) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    char buffer[1024];
+    const bool got = std::fgets(buffer, sizeof buffer, stdin) != nullptr;
+    if (hide) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        Print(stderr, QStringLiteral("\n"));
+    }
+    QString line = got ? QString::fromLocal8Bit(buffer) : QString();
+    while (line.endsWith(QLatin1Char('\n')) || line.endsWith(QLatin1Char('\r')))
+        line.chop(1);
+    return line;
+}
+
+bool WholeNumberText(const QString &text, int low, int high, int &value)
+{
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,9}$"));
+    if (!digits.match(text).hasMatch())
+        return false;
+    value = text.toInt();
+    return value >= low && value <= high;
+}
+
+// Reads the arguments; an empty text means they are usable, anything else
+// is the one-line reason they are not.
+QString Parse(const QStringList &arguments, Options &o)
+{
+    const QStringList withValue = {"--days",     "--server", "--port",
+                                   "--user",     "--security", "--search"};
+    const QStringList flags = {"--no-backup", "--overwrite-backup", "--dry-run", "--json",
+                               "--quiet"};
+    bool optionsEnd = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        QString arg = arguments.at(i);
+        if (optionsEnd || !arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-")) {
+            o.files << arg;
+            continue;
+        }
+        if (arg == QLatin1String("--")) {
+            optionsEnd = true;
+            continue;
+        }
+        QString value;
+        bool inlineValue = false;
+        if (const qsizetype eq = arg.indexOf(QLatin1Char('=')); eq > 0) {
+            value = arg.mid(eq + 1);
+            arg.truncate(eq);
+            inlineValue = true;
+        }
+        if (flags.contains(arg) && !inlineValue) {
+            o.noBackup |= arg == QLatin1String("--no-backup");
+            o.overwriteBackup |= arg == QLatin1String("--overwrite-backup");
+            o.dryRun |= arg == QLatin1String("--dry-run");
+            o.json |= arg == QLatin1String("--json");
+            o.quiet |= arg == QLatin1String("--quiet");
+            continue;
+        }
+        if (!withValue.contains(arg))
+            return QStringLiteral("unknown option %1").arg(arguments.at(i));
+        if (!inlineValue) {
+            if (i + 1 >= arguments.size())
+                return QStringLiteral("%1 needs a value").arg(arg);
+            value = arguments.at(++i);
+        }
+        if (value.isEmpty())
+            return QStringLiteral("%1 needs a value").arg(arg);
+        int number = 0;
+        if (arg == QLatin1String("--days")) {
+            if (!WholeNumberText(value, 0, 999, number))
+                return QStringLiteral("the day count \"%1\" is not a whole number from 0 to 999")
+                    .arg(value);
+            o.days = QString::number(number);
+        } else if (arg == QLatin1String("--server")) {
+            o.overrides.server = value;
+        } else if (arg == QLatin1String("--port")) {
+            if (!WholeNumberText(value, 1, 65535, number))
+                return QStringLiteral("the port \"%1\" is not a number from 1 to 65535").arg(value);
+            o.overrides.port = number;
+        } else if (arg == QLatin1String("--user")) {
+            o.overrides.user = value;
+        } else if (arg == QLatin1String("--security")) {
+            const QStringList names = {"none", "tls", "starttls"};
+            if (!names.contains(value))
+                return QStringLiteral("--security is none, tls or starttls, not \"%1\"").arg(value);
+            o.overrides.security = int(names.indexOf(value));
+        } else if (arg == QLatin1String("--search")) {
+            if (value != QLatin1String("fast") && value != QLatin1String("halve"))
+                return QStringLiteral("--search is fast or halve, not \"%1\"").arg(value);
+            o.search = value == QLatin1String("fast") ? ResetRun::Search::Fast
+                                                      : ResetRun::Search::Halve;
+        }
+    }
+    if (o.days.isEmpty())
+        return QStringLiteral("--days is missing");
+    if (o.files.isEmpty())
+        return QStringLiteral("no group cache file given");
+    return QString();
+}
+
+// The files as the run takes them: each once, in the order first given.
+QString CheckFiles(const QStringList &files, QList<std::pair<QString, QString>> &checked)
+{
+    QSet<QString> seen;
+    for (const QString &file : files) {
+        const QFileInfo info(file);
+        if (!info.exists())
+            return QStringLiteral("%1 does not exist").arg(file);
+        const QString group = modNBZ::GroupNameFromPath(info.fileName());
+        if (!info.isFile() || group.isEmpty())
+            return QStringLiteral("%1 is no .nc1 file").arg(file);
+        const QString canonical = info.canonicalFilePath();
+        if (seen.contains(canonical))
+            continue;
+        seen.insert(canonical);
+        checked.append({info.absoluteFilePath(), group});
+    }
+    return QString();
+}
+
+int Refuse(const QString &why)
+{
+    Print(stderr, QStringLiteral("pointwind: %1 (see pointwind --help)\n").arg(why));
+    return BadUsage;
+}
+
+const char *OutcomeName(ResetRun::Outcome outcome)
+{
+    switch (outcome) {
+    case ResetRun::Outcome::Rewritten:
+        return "rewritten";
+    case ResetRun::Outcome::DryRun:
+        return "dry-run";
+    case ResetRun::Outcome::Failed:
+        break;
+    }
+    return "failed";
+}
+
+void PrintSummary(const ResetRun &run, int status, bool json)
+{
+    if (json) {
+        QJsonArray files;
+        for (const ResetRun::FileResult &r : run.Results()) {
+            const bool found = r.outcome != ResetRun::Outcome::Failed || r.pointer > 0;
+            files.append(QJsonObject{
+                {"file", r.file},
+                {"group", r.group},
+                {"outcome", QLatin1String(OutcomeName(r.outcome))},
+                {"pointer", found ? QJsonValue(r.pointer) : QJsonValue()},
+                {"age", found && r.age ? QJsonValue(*r.age) : QJsonValue()},
+                {"requests", r.requests},
+                {"error", r.error.isEmpty() ? QJsonValue() : QJsonValue(r.error)},
+            });
+        }
+        const QJsonObject summary{
+            {"files", files}, {"connections", run.Connections()}, {"exit", status}};
+        Print(stdout, QString::fromUtf8(QJsonDocument(summary).toJson(QJsonDocument::Compact)) +
+                          QLatin1Char('\n'));
+        return;
+    }
+    for (const ResetRun::FileResult &r : run.Results()) {
+        QString line = r.group + QStringLiteral(": ");
+        if (r.outcome != ResetRun::Outcome::Failed || r.pointer > 0)
+            line += QStringLiteral("pointer %1, age %2 day(s), ")
+                        .arg(ResetRun::NumberText(r.pointer),
+                             r.age ? ResetRun::NumberText(*r.age) : QStringLiteral("?"));
+        line += QLatin1String(OutcomeName(r.outcome));
+        if (!r.error.isEmpty())
+            line += QStringLiteral(" (%1)").arg(r.error);
+        Print(stdout, line + QLatin1Char('\n'));
+    }
+}
+
+} // namespace
+
+bool WantsWindow(const QStringList &arguments)
+{
+    for (const QString &arg : arguments)
+        if (arg.startsWith(QLatin1Char('-')))
+            return false;
+    return true;
+}
+
+QString Usage()
+{
+    return QStringLiteral(
+        "Usage: pointwind --days N [options] FILE.nc1...\n"
+        "       pointwind [FILE.nc1]   (the window)\n"
+        "\n"
+        "Rewinds the last-read pointer of each group cache file to the article\n"
+        "posted N days ago, over one connection to the news server.\n"
+        "\n"
+        "  --days N               days to go back, a whole number from 0 to 999\n"
+        "  --server HOST          news server (default: the one in the settings)\n"
+        "  --port N               its port\n"
+        "  --user NAME            log in as NAME\n"
+        "  --security MODE        none, tls or starttls\n"
+        "  --no-backup            make no .bak copy\n"
+        "  --overwrite-backup     replace an existing .bak; without it a file\n"
+        "                         whose .bak exists is not rewritten\n"
+        "  --dry-run              search and report, write nothing\n"
+        "  --search fast|halve    how to search (default fast)\n"
+        "  --json                 print one JSON summary instead of the log\n"
+        "  --quiet                no log rows, only the summary\n"
+        "  --help, --version\n"
+        "\n"
+        "The password comes from the settings, from the environment variable\n"
+        "POINTWIND_PASSWORD (which takes precedence), or is asked on the terminal.\n"
+        "\n"
+        "Exit status: 0 every file rewritten (or searched, with --dry-run),\n"
+        "1 some failed, 2 bad usage.\n");
+}
+
+int Run(const QStringList &arguments)
+{
+    if (arguments.contains(QStringLiteral("--help"))) {
+        Print(stdout, Usage());
+        return AllRewritten;
+    }
+    if (arguments.contains(QStringLiteral("--version"))) {
+        Print(stdout, QStringLiteral("pointwind " POINTWIND_VERSION "\n"));
+        return AllRewritten;
+    }
+    Options o;
+    if (const QString why = Parse(arguments, o); !why.isEmpty())
+        return Refuse(why);
+    QList<std::pair<QString, QString>> files;
+    if (const QString why = CheckFiles(o.files, files); !why.isEmpty())
+        return Refuse(why);
+
+    const bool terminal = isatty(STDIN_FILENO);
+    std::unique_ptr<ResetRun> run;
+    try {
+        run = std::make_unique<ResetRun>();
+    } catch (const RaisedError &error) {
+        Print(stderr, QStringLiteral("pointwind: cannot start: %1\n").arg(error.Description()));
+        return SomeFailed;
+    }
+    run->SetOverrides(o.overrides);
+    if (const QString why = run->LoadServerSettings(); !why.isEmpty())
+        return Refuse(why);
+    if (run->Server().isEmpty())
+        return Refuse(QStringLiteral("no news server: give --server or set one in the window "
+                                     "(File > Edit NNTP Server)"));
+    if (run->LoginWanted()) {
+        if (qEnvironmentVariableIsSet("POINTWIND_PASSWORD")) {
+            o.overrides.password = qEnvironmentVariable("POINTWIND_PASSWORD");
+        } else if (!run->HasPassword() && terminal) {
+            Print(stderr,
+                  QStringLiteral("Password for %1 at %2: ").arg(run->UserName(), run->Server()));
+            o.overrides.password = ReadTerminalLine(false);
+        }
+        run->SetOverrides(o.overrides);
+    }
+    run->SetSearch(o.search);
+    run->SetDryRun(o.dryRun);
+    run->SetMakeBackup(!o.noBackup);
+    run->SetReconnects(1);
+
+    // Questions go to the terminal; without one the cautious answer is taken.
+    const auto oldBackup = modFile::SetBackupQuestion([&](const QString &text) -> int {
+        if (o.overwriteBackup)
+            return modFile::AnswerYes;
+        QString question = text;
+        question.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+        if (!terminal) {
+            Print(stderr, QStringLiteral("pointwind: %1 No: the file is not rewritten "
+                                         "(--overwrite-backup replaces the backup)\n")
+                              .arg(question));
+            return modFile::AnswerCancel;
+        }
+        Print(stderr, question + QStringLiteral(" [y]es, [n]o (keep it, rewrite without a "
+                                                "backup), [c]ancel: "));
+        const QString answer = ReadTerminalLine(true).trimmed().toLower();
+        if (answer.startsWith(QLatin1Char('y')))
+            return modFile::AnswerYes;
+        if (answer.startsWith(QLatin1Char('n')))
+            return modFile::AnswerNo;
+        return modFile::AnswerCancel;
+    });
+    const auto oldCertificate = modCertificateTrust::SetCertificateQuestion(
+        [&](const QString &server, const QString &reason, const QString &fingerprint) {
+            if (!terminal)
+                return false;
+            Print(stderr, QStringLiteral("The certificate of %1 is not trusted: %2.\n"
+                                         "SHA-256 fingerprint: %3\n"
+                                         "Connect anyway and trust it for %1 from now on? "
+                                         "[y/N]: ")
+                              .arg(server, reason, fingerprint));
+            return ReadTerminalLine(true).trimmed().toLower().startsWith(QLatin1Char('y'));
+        });
+
+    // Log rows: time, group, message. With --json they go to standard error
+    // so that standard output holds the summary alone.
+    FILE *logStream = o.json ? stderr : stdout;
+    QString group = files.first().second;
+    const bool progress = !o.quiet && files.size() > 1 && isatty(STDERR_FILENO);
+    QObject::connect(run.get(), &ResetRun::FileStarted, run.get(), [&](int index) {
+        group = files.at(index).second;
+        if (progress)
+            Print(stderr, QStringLiteral("group %1 of %2\n").arg(index + 1).arg(files.size()));
+    });
+    if (!o.quiet)
+        QObject::connect(run.get(), &ResetRun::LogRow, run.get(),
+                         [&](const QString &text, int) {
+                             Print(logStream, ResetRun::TimeOfDayText() + QLatin1Char(' ') +
+                                                  group + QStringLiteral(": ") + text +
+                                                  QLatin1Char('\n'));
+                         });
+
+    QEventLoop loop;
+    bool ended = false;
+    QObject::connect(run.get(), &ResetRun::RunEnded, &loop, [&] {
+        ended = true;
+        loop.quit();
+    });
+    if (run->Start(files, o.days)) {
+        if (!ended)
+            loop.exec();
+        // Let the server see the goodbye before the process goes.
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (run->Client()->State() != 4)
+                loop.quit();
+        });
+        poll.start(10);
+        QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+
+    int status = AllRewritten;
+    if (run->Results().isEmpty())
+        status = SomeFailed;
+    for (const ResetRun::FileResult &r : run->Results())
+        if (r.outcome == ResetRun::Outcome::Failed)
+            status = SomeFailed;
+    PrintSummary(*run, status, o.json);
+    modFile::SetBackupQuestion(oldBackup);
+    modCertificateTrust::SetCertificateQuestion(oldCertificate);
+    return status;
+}
+
+} // namespace modCommandLine

@@ -1,0 +1,74 @@
+// A batch of 100 realistic groups of 10^6 to 10^9 articles in one run of
+// the command line against the test server with a 20 ms reply delay: total
+// wall time and HEAD requests, fast beside halve, for two day counts.
+//
+// Usage: bench_search_batch [groups, default 100]
+// Runs `pointwind --days N --dry-run --json --search fast|halve FILE...`
+// (see bench_search_server); without that command line the fast search is
+// driven here through the NNTP client over one connection instead.
+#include "SearchBench.h"
+
+#include "support/NntpTestServer.h"
+#include "support/RealisticGroup.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+using namespace SearchBench;
+
+namespace
+{
+
+void Print(const char *search, int days, const Run &run)
+{
+    QList<double> per;
+    for (int r : run.requests)
+        per << r;
+    std::printf("%-6s %-5d | %9.1f | %6d | %8.1f %8.0f %8.0f | %s\n", search, days,
+                run.wallMs / 1000, run.heads,
+                run.requests.isEmpty() ? 0.0 : double(run.heads) / double(run.requests.size()),
+                Median(per), Max(per), run.ok ? "ok" : qPrintable(run.error));
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100;
+    const int delayMs = 20;
+    const bool cli = HasCommandLine();
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    TestSupport::NntpTestServer server;
+    QStringList groups;
+    for (int i = 0; i < count; ++i) {
+        // Sizes spread evenly on a log scale from 10^6 to 10^9.
+        const qint64 size = qint64(std::pow(10.0, 6 + 3.0 * i / std::max(1, count - 1)));
+        groups << QStringLiteral("alt.batch.g%1").arg(i + 1);
+        const TestSupport::RealisticGroup g(
+            TestSupport::RealisticProfile::Random(quint64(7000 + i), size, now));
+        server.AddGroup(g.ForServer(groups.last().toLatin1()));
+    }
+    server.SetReplyDelay(delayMs);
+    if (!server.Start()) {
+        std::printf("the test server did not start\n");
+        return 1;
+    }
+    const QStringList files = MakeGroupFiles(groups);
+    std::printf("%d realistic groups of 10^6 to 10^9 articles, %d ms reply delay, %s\n", count,
+                delayMs, cli ? "one run of the command line" : "NO command line: fast driven directly");
+    std::printf("%-6s %-5s | %-9s | %-6s | %-8s %-8s %-8s\n", "search", "days", "total s", "HEADs",
+                "mean", "median", "max");
+    for (int days : {7, 30}) {
+        Print("fast", days,
+              cli ? RunCommandLine(server, days, QStringLiteral("fast"), files)
+                  : RunDirect(server, days, groups));
+        if (cli)
+            Print("halve", days, RunCommandLine(server, days, QStringLiteral("halve"), files));
+    }
+    return 0;
+}
