@@ -60,41 +60,24 @@ DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >/dev/null
 dpkg-query -L pointwind | while read -r path; do [[ -d "$path" ]] || echo "$path"; done | sort >"$work/owned"
 cat "$work/owned"
 
-# "command_line": --version and one reset from the command line; "window":
-# the window starts on the offscreen platform, for a program without one.
-program_check="${POINTWIND_PROGRAM_CHECK:-command_line}"
-
-check_command_line() {
-    local version group port
-    version="$(dpkg-query -W -f='${Version}' pointwind)"
-    /usr/bin/pointwind --version | grep -qF "$version" || fail "pointwind --version does not name $version"
-    # One reset of a generated group, with a throwaway settings store.
-    group=alt.test.package
-    "$build/tests/support/nntp_test_server" --port 0 --group "$group" --low 1000 --high 101000 --days 60 \
-        >"$work/server.log" 2>&1 &
-    server_pid=$!
-    until grep -q '^Serving' "$work/server.log"; do
-        kill -0 "$server_pid" 2>/dev/null || fail "the test server did not start: $(cat "$work/server.log")"
-        sleep 0.1
-    done
-    port="$(sed -n 's/^Serving .* on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/server.log")"
-    printf '31415\rnew = 12\rall = 48211\rver = 2\rlu  = 1733011200\r\r127.0.0.1\r100990\r\r' >"$work/$group.nc1"
-    cp "$work/$group.nc1" "$work/before.nc1"
-    XDG_CONFIG_HOME="$work/config" /usr/bin/pointwind --days 7 --server 127.0.0.1 --port "$port" \
-        --no-backup "$work/$group.nc1" </dev/null || fail "the command-line reset failed"
-    ! cmp -s "$work/before.nc1" "$work/$group.nc1" || fail "the command-line reset left the file unchanged"
-}
-
-check_window() {
-    # The window has no way to close itself: still running after a few
-    # seconds means it started (a failed start ends at once).
-    local status=0
-    XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=offscreen timeout 5 /usr/bin/pointwind || status=$?
-    ((status == 124)) || fail "the window did not start (status $status)"
-}
-
-echo "== the installed program ($program_check)"
-"check_$program_check"
+echo "== the installed program"
+version="$(dpkg-query -W -f='${Version}' pointwind)"
+/usr/bin/pointwind --version | grep -qF "$version" || fail "pointwind --version does not name $version"
+# One reset of a generated group, with a throwaway settings store.
+group=alt.test.package
+"$build/tests/support/nntp_test_server" --port 0 --group "$group" --low 1000 --high 101000 --days 60 \
+    >"$work/server.log" 2>&1 &
+server_pid=$!
+until grep -q '^Serving' "$work/server.log"; do
+    kill -0 "$server_pid" 2>/dev/null || fail "the test server did not start: $(cat "$work/server.log")"
+    sleep 0.1
+done
+port="$(sed -n 's/^Serving .* on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/server.log")"
+printf '31415\rnew = 12\rall = 48211\rver = 2\rlu  = 1733011200\r\r127.0.0.1\r100990\r\r' >"$work/$group.nc1"
+cp "$work/$group.nc1" "$work/before.nc1"
+XDG_CONFIG_HOME="$work/config" /usr/bin/pointwind --days 7 --server 127.0.0.1 --port "$port" \
+    --no-backup "$work/$group.nc1" </dev/null || fail "the command-line reset failed"
+! cmp -s "$work/before.nc1" "$work/$group.nc1" || fail "the command-line reset left the file unchanged"
 
 echo "== file association"
 default="$(xdg-mime query default "$mime_type")"
