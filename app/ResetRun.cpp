@@ -15,20 +15,21 @@
 namespace
 {
 
-// A setting read as a whole number in [low, high], by the same rule the
-// Server Manager uses, so that both agree on what a stored text means.
-bool SettingNumber(const QString &text, int low, int high, int &value)
-{
-    const std::optional<int> number = modSettings::WholeNumber(text);
-    if (!number || *number < low || *number > high)
-        return false;
-    value = *number;
-    return true;
-}
-
 QString ReadSetting(const QString &key, const QString &defaultValue)
 {
-    return modSettings::ReadSetting(modSettings::AppName, modSettings::Section, key, defaultValue);
+    return modSettings::ReadProgramSetting(key, defaultValue);
+}
+
+// A stored number in [low, high], or the log row that refuses it.
+std::optional<QString> StoredNumber(const QString &key, const QString &defaultValue, int low,
+                                    int high, const QString &refusal, int &value)
+{
+    const QString text = ReadSetting(key, defaultValue);
+    const std::optional<int> number = modSettings::WholeNumberIn(text, low, high);
+    if (!number)
+        return refusal.arg(text) + QStringLiteral(" Correct it in 'File\\Edit NNTP server'.");
+    value = *number;
+    return std::nullopt;
 }
 
 } // namespace
@@ -81,10 +82,7 @@ QString ResetRun::TimeOfDayText()
 
 std::optional<int> ResetRun::DayCount(const QString &text)
 {
-    int days = 0;
-    if (!SettingNumber(text, 0, 999, days))
-        return std::nullopt;
-    return days;
+    return modSettings::WholeNumberIn(text, 0, 999);
 }
 
 bool ResetRun::RunUnderWay() const
@@ -104,33 +102,32 @@ QString ResetRun::LoadServerSettings()
     if (o.port) {
         m_intPort = *o.port;
     } else {
-        const QString port = ReadSetting(QStringLiteral("NNTPPort"), QStringLiteral("119"));
-        if (!SettingNumber(port, 1, 32767, number))
-            return QStringLiteral("The NNTP port \"%1\" is not a number from 1 to 32767. "
-                                  "Correct it in 'File\\Edit NNTP server'.")
-                .arg(port);
+        if (auto refusal = StoredNumber(QStringLiteral("NNTPPort"), QStringLiteral("119"), 1, 32767,
+                                        QStringLiteral("The NNTP port \"%1\" is not a number from 1 "
+                                                       "to 32767."),
+                                        number))
+            return *refusal;
         m_intPort = number;
     }
-    const QString login = ReadSetting(QStringLiteral("Login"), QStringLiteral("0"));
     if (o.user) {
         m_intLogin = 1;
     } else if (!sameServer) {
         m_intLogin = 0;
     } else {
-        if (!SettingNumber(login, -32768, 32767, number))
-            return QStringLiteral("The login setting \"%1\" is not a number. "
-                                  "Correct it in 'File\\Edit NNTP server'.")
-                .arg(login);
+        if (auto refusal = StoredNumber(QStringLiteral("Login"), QStringLiteral("0"), -32768, 32767,
+                                        QStringLiteral("The login setting \"%1\" is not a number."),
+                                        number))
+            return *refusal;
         m_intLogin = number;
     }
     if (o.security) {
         m_intSecurity = *o.security;
     } else {
-        const QString security = ReadSetting(QStringLiteral("Security"), QStringLiteral("0"));
-        if (!SettingNumber(security, 0, 2, number))
-            return QStringLiteral("The security setting \"%1\" is not 0, 1 or 2. "
-                                  "Correct it in 'File\\Edit NNTP server'.")
-                .arg(security);
+        if (auto refusal = StoredNumber(QStringLiteral("Security"), QStringLiteral("0"), 0, 2,
+                                        QStringLiteral("The security setting \"%1\" is not 0, 1 "
+                                                       "or 2."),
+                                        number))
+            return *refusal;
         m_intSecurity = number;
     }
     if (m_intLogin > 0) {

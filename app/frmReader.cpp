@@ -40,22 +40,6 @@ constexpr int Twips(int twips)
     return twips / 15;
 }
 
-// A setting read as a whole number in [low, high], by the same rule the
-// Server Manager uses, so that both windows agree on what a stored text means.
-bool SettingNumber(const QString &text, int low, int high, int &value)
-{
-    const std::optional<int> number = modSettings::WholeNumber(text);
-    if (!number || *number < low || *number > high)
-        return false;
-    value = *number;
-    return true;
-}
-
-QString ReadSetting(const QString &key, const QString &defaultValue)
-{
-    return modSettings::ReadSetting(modSettings::AppName, modSettings::Section, key, defaultValue);
-}
-
 } // namespace
 
 frmReader::frmReader(QWidget *parent)
@@ -300,7 +284,8 @@ void frmReader::Command5_Click()
     CCommonDialog dialog;
     dialog.hwnd = this;
     dialog.DialogTitle = QStringLiteral("Open...");
-    dialog.InitialDir = ReadSetting(QStringLiteral("Path"), QCoreApplication::applicationDirPath());
+    dialog.InitialDir =
+        modSettings::ReadProgramSetting(QStringLiteral("Path"), QCoreApplication::applicationDirPath());
     dialog.Filter = QStringLiteral("Group Header (*.nc1)") + QChar(0) + QStringLiteral("*.nc1");
     const QString result = dialog.ShowOpen();
     if (!result.isEmpty())
@@ -371,10 +356,10 @@ bool frmReader::Text2_KeyPress(int KeyAscii)
     if (KeyAscii == 13) {
         // An empty box or a count beyond the spinner's range cannot be
         // carried over: the spinner keeps its value and the text stays.
-        int days = 0;
-        if (SettingNumber(Text2->text(), VScroll1->minimum(), VScroll1->maximum(), days)) {
-            VScroll1->setValue(days);
-            VScroll1_Change(days); // "007" reads 7 even when the value was 7
+        if (const std::optional<int> days = modSettings::WholeNumberIn(
+                Text2->text(), VScroll1->minimum(), VScroll1->maximum())) {
+            VScroll1->setValue(*days);
+            VScroll1_Change(*days); // "007" reads 7 even when the value was 7
         }
         return false;
     }

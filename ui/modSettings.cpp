@@ -101,4 +101,17 @@ std::optional<int> WholeNumber(const QString &text)
     return static_cast<int>(rounded);
 }
 
+std::optional<int> WholeNumberIn(const QString &text, int low, int high)
+{
+    const std::optional<int> number = WholeNumber(text);
+    if (!number || *number < low || *number > high)
+        return std::nullopt;
+    return number;
+}
+
+QString ReadProgramSetting(const QString &key, const QString &defaultValue)
+{
+    return ReadSetting(AppName, Section, key, defaultValue);
+}
+
 } // namespace modSettings

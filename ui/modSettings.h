@@ -32,4 +32,11 @@ QString StorePath(const QString &application);
 // rounded value does not fit an int.
 std::optional<int> WholeNumber(const QString &text);
 
+// WholeNumber, accepted only inside [low, high], so that every window reads
+// a stored or typed number by the one rule.
+std::optional<int> WholeNumberIn(const QString &text, int low, int high);
+
+// A key of the program's own section.
+QString ReadProgramSetting(const QString &key, const QString &defaultValue = QString());
+
 } // namespace modSettings
