@@ -1,8 +1,5 @@
 #include "SearchBench.h"
 
-#include "app/ArticleSearch.h"
-#include "common/modMain.h"
-#include "nntp/CNNTP.h"
 #include "support/NntpTestServer.h"
 #include "support/ReaderDriver.h"
 #include "support/TestSupport.h"
@@ -10,15 +7,12 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QTimer>
 #include <algorithm>
-#include <memory>
 
 namespace SearchBench
 {
@@ -43,15 +37,6 @@ QString ProgramPath()
         return given;
     // bench/app/<this program> in the build folder; the program is at its top.
     return QCoreApplication::applicationDirPath() + QStringLiteral("/../../pointwind");
-}
-
-bool HasCommandLine()
-{
-    QProcess p;
-    p.start(ProgramPath(), {QStringLiteral("--help")});
-    if (!p.waitForFinished(10000))
-        return false;
-    return (p.readAllStandardOutput() + p.readAllStandardError()).contains("--search");
 }
 
 QStringList MakeGroupFiles(const QStringList &groups)
@@ -99,66 +84,6 @@ Run RunCommandLine(TestSupport::NntpTestServer &server, int days, const QString 
         run.error = QStringLiteral("exit %1: %2")
                         .arg(p.exitCode())
                         .arg(QString::fromLocal8Bit(p.readAllStandardError()).left(200));
-    return run;
-}
-
-Run RunDirect(TestSupport::NntpTestServer &server, int days, const QStringList &groups)
-{
-    Run run;
-    server.ClearReceivedLines();
-    const qint64 target = QDateTime::currentSecsSinceEpoch() - qint64(days) * 86400;
-    CNNTP nntp;
-    QEventLoop loop;
-    std::unique_ptr<FastArticleSearch> search;
-    int next = 0;
-    auto nextGroup = [&] {
-        if (next == groups.size()) {
-            run.ok = true;
-            nntp.Disconnect();
-            loop.quit();
-            return;
-        }
-        nntp.SelectGroup(groups[next++]);
-    };
-    QObject::connect(&nntp, &CNNTP::OnConnected, [&](qint32 status) {
-        if (status != 0) {
-            run.error = QStringLiteral("no connection");
-            loop.quit();
-            return;
-        }
-        nextGroup();
-    });
-    QObject::connect(&nntp, &CNNTP::OnGroupSelected, [&](double bottom, double top) {
-        search = std::make_unique<FastArticleSearch>(qint64(bottom), qint64(top), target);
-        nntp.DownloadHeader(double(*search->NextProbe()));
-    });
-    QObject::connect(&nntp, &CNNTP::OnHeaderComplete,
-                     [&](const QString &, const QString &, const QString &date, const QString &,
-                         double article) {
-                         qint64 posted = 0;
-                         search->Observe(qint64(article), modMain::ParseDateText(date, posted)
-                                                              ? std::optional<qint64>(posted)
-                                                              : std::nullopt);
-                         if (!search->Done()) {
-                             nntp.DownloadHeader(double(*search->NextProbe()));
-                             return;
-                         }
-                         run.requests << search->Probes();
-                         nextGroup();
-                     });
-    QObject::connect(&nntp, &CNNTP::SessionProtocolMessage, [&](const QString &text, qint32 kind) {
-        if (kind == 3) {
-            run.error = text;
-            loop.quit();
-        }
-    });
-    QElapsedTimer clock;
-    clock.start();
-    nntp.Connect(QStringLiteral("127.0.0.1"), server.Port(), QString(), QString());
-    QTimer::singleShot(3600000, &loop, &QEventLoop::quit);
-    loop.exec();
-    run.wallMs = double(clock.nsecsElapsed()) / 1e6;
-    run.heads = CountHeads(server);
     return run;
 }
 

@@ -1,9 +1,8 @@
 #pragma once
 // What the search benchmarks share: reset runs against the in-process test
-// server, either through the command line (`pointwind --days N --dry-run
-// --json --search fast|halve ...`, run as a process) or, where the program
-// has no command line yet, through the NNTP client and the fast search
-// driven here directly.
+// server through the command line (`pointwind --days N --dry-run --json
+// --search fast|halve ...`, run as a process), so that they measure the
+// engine the user runs.
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -26,14 +25,10 @@ struct Run {
 
 // The program's path: POINTWIND_BIN, else `pointwind` in the build folder.
 QString ProgramPath();
-// True when the program has the command line with a choice of search.
-bool HasCommandLine();
 
 // One run of the command line over the given files (named <group>.nc1).
 Run RunCommandLine(TestSupport::NntpTestServer &server, int days, const QString &search,
                    const QStringList &files);
-// One connection, then GROUP and the fast search for each group.
-Run RunDirect(TestSupport::NntpTestServer &server, int days, const QStringList &groups);
 
 // Writes a group cache file for each group into a new temporary folder.
 QStringList MakeGroupFiles(const QStringList &groups);

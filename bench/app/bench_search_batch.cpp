@@ -4,8 +4,7 @@
 //
 // Usage: bench_search_batch [groups, default 100]
 // Runs `pointwind --days N --dry-run --json --search fast|halve FILE...`
-// (see bench_search_server); without that command line the fast search is
-// driven here through the NNTP client over one connection instead.
+// (see bench_search_server).
 #include "SearchBench.h"
 
 #include "support/NntpTestServer.h"
@@ -41,7 +40,6 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100;
     const int delayMs = 20;
-    const bool cli = HasCommandLine();
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     TestSupport::NntpTestServer server;
     QStringList groups;
@@ -59,17 +57,14 @@ int main(int argc, char *argv[])
         return 1;
     }
     const QStringList files = MakeGroupFiles(groups);
-    std::printf("%d realistic groups of 10^6 to 10^9 articles, %d ms reply delay, %s\n", count,
-                delayMs,
-                cli ? "one run of the command line" : "NO command line: fast driven directly");
+    std::printf("%d realistic groups of 10^6 to 10^9 articles, %d ms reply delay, one run of the "
+                "command line\n",
+                count, delayMs);
     std::printf("%-6s %-5s | %-9s | %-6s | %-8s %-8s %-8s\n", "search", "days", "total s", "HEADs",
                 "mean", "median", "max");
     for (int days : {7, 30}) {
-        Print("fast", days,
-              cli ? RunCommandLine(server, days, QStringLiteral("fast"), files)
-                  : RunDirect(server, days, groups));
-        if (cli)
-            Print("halve", days, RunCommandLine(server, days, QStringLiteral("halve"), files));
+        Print("fast", days, RunCommandLine(server, days, QStringLiteral("fast"), files));
+        Print("halve", days, RunCommandLine(server, days, QStringLiteral("halve"), files));
     }
     return 0;
 }

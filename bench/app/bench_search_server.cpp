@@ -5,9 +5,7 @@
 //
 // Usage: bench_search_server [profiles per size, default 6]
 // Runs `pointwind --days N --dry-run --json --search fast|halve` (the
-// program beside it in the build folder, or POINTWIND_BIN); a program
-// without that command line is reported, and the fast search is then driven
-// here through the NNTP client instead.
+// program beside it in the build folder, or POINTWIND_BIN).
 #include "SearchBench.h"
 
 #include "support/NntpTestServer.h"
@@ -25,9 +23,9 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const int profiles = argc > 1 ? std::max(1, std::atoi(argv[1])) : 6;
     const int delayMs = 20;
-    const bool cli = HasCommandLine();
-    std::printf("%d realistic group profiles per size, %d ms reply delay, %s\n", profiles, delayMs,
-                cli ? "through the command line" : "NO command line: fast driven directly");
+    std::printf("%d realistic group profiles per size, %d ms reply delay, through the command "
+                "line\n",
+                profiles, delayMs);
     std::printf("%-8s %-5s | %-26s | %-26s\n", "", "", "fast", "halve");
     std::printf("%-8s %-5s | %-8s %-8s %-8s | %-8s %-8s %-8s\n", "articles", "days", "HEAD med",
                 "HEAD max", "wall ms", "HEAD med", "HEAD max", "wall ms");
@@ -50,15 +48,11 @@ int main(int argc, char *argv[])
         for (int days : {1, 7, 30, 365}) {
             QList<double> fastHeads, fastMs, halveHeads, halveMs;
             for (int i = 0; i < groups.size(); ++i) {
-                const Run fast =
-                    cli ? RunCommandLine(server, days, QStringLiteral("fast"), {files[i]})
-                        : RunDirect(server, days, {groups[i]});
+                const Run fast = RunCommandLine(server, days, QStringLiteral("fast"), {files[i]});
                 if (!fast.ok)
                     std::printf("  %s fast: %s\n", qPrintable(groups[i]), qPrintable(fast.error));
                 fastHeads << fast.heads;
                 fastMs << fast.wallMs;
-                if (!cli)
-                    continue;
                 const Run halve = RunCommandLine(server, days, QStringLiteral("halve"), {files[i]});
                 if (!halve.ok)
                     std::printf("  %s halve: %s\n", qPrintable(groups[i]), qPrintable(halve.error));
@@ -67,11 +61,8 @@ int main(int argc, char *argv[])
             }
             std::printf("%-8.0e %-5d | %8.0f %8.0f %8.0f | ", double(size), days, Median(fastHeads),
                         Max(fastHeads), Median(fastMs));
-            if (cli)
-                std::printf("%8.0f %8.0f %8.0f\n", Median(halveHeads), Max(halveHeads),
-                            Median(halveMs));
-            else
-                std::printf("%8s %8s %8s\n", "-", "-", "-");
+            std::printf("%8.0f %8.0f %8.0f\n", Median(halveHeads), Max(halveHeads),
+                        Median(halveMs));
             std::fflush(stdout);
         }
     }

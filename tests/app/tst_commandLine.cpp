@@ -166,7 +166,6 @@ class tst_commandLine : public QObject
         QTest::newRow("missing value") << QStringList{a, "--days"};
         QTest::newRow("no day count") << QStringList{a};
         QTest::newRow("1000 days") << QStringList{"--days", "1000", a};
-        QTest::newRow("half a day") << QStringList{"--days", "2.5", a};
         QTest::newRow("no such file") << QStringList{"--days", "4", a, "/nonexistent/x.nc1"};
         QTest::newRow("no .nc1") << QStringList{"--days", "4", "%T%"};
         QTest::newRow("bad search") << QStringList{"--days", "4", "--search", "slow", a};

@@ -7,7 +7,6 @@
 #include "support/NntpTestServer.h"
 #include "support/ReaderDriver.h"
 #include "support/TestSupport.h"
-#include "ui/modSettings.h"
 
 #include <QLocale>
 #include <QSignalSpy>
@@ -128,23 +127,6 @@ class tst_resetRunEngine : public QObject
         QCOMPARE(run.Results().value(0).outcome, ResetRun::Outcome::Rewritten);
         for (const QByteArray &line : server.ReceivedLines())
             QVERIFY2(!line.startsWith("AUTHINFO"), line.constData());
-    }
-
-    // Refused before anything connects, with the row the window shows.
-    void badSecuritySetting()
-    {
-        modSettings::WriteSetting(modSettings::AppName, modSettings::Section,
-                                  QStringLiteral("NNTPServer"), QStringLiteral("127.0.0.1"));
-        modSettings::WriteSetting(modSettings::AppName, modSettings::Section,
-                                  QStringLiteral("Security"), QStringLiteral("3"));
-        ResetRun run;
-        QSignalSpy rows(&run, &ResetRun::LogRow);
-        QVERIFY(!run.Start({{QStringLiteral("x.nc1"), QStringLiteral("x")}}, QStringLiteral("4")));
-        QCOMPARE(rows.size(), 1);
-        QCOMPARE(rows.first().at(0).toString(),
-                 QStringLiteral("The security setting \"3\" is not 0, 1 or 2. "
-                                "Correct it in 'File\\Edit NNTP server'."));
-        QCOMPARE(rows.first().at(1).toInt(), 3);
     }
 };
 

@@ -105,8 +105,6 @@ class tst_CNNTP_Tls : public QObject
         QTest::newRow("STARTTLS") << 2 << false << "localhost";
         QTest::newRow("SSL/TLS, records a byte at a time") << 1 << true << "127.0.0.1";
         QTest::newRow("STARTTLS, records a byte at a time") << 2 << true << "127.0.0.1";
-        QTest::newRow("SSL/TLS over ::1") << 1 << false << "::1";
-        QTest::newRow("STARTTLS over [::1]") << 2 << false << "[::1]";
     }
     void sessions()
     {
