@@ -11,7 +11,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 what="${1:-all}"
 export POINTWIND_EXTRA_PACKAGES="g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
  binutils-mingw-w64-x86-64 qt6-base-dev-tools wine64 xvfb xauth nsis dpkg-dev perl make
- zip unzip imagemagick ${POINTWIND_EXTRA_PACKAGES:-}"
+ zip unzip imagemagick xdotool ${POINTWIND_EXTRA_PACKAGES:-}"
 source "$root/scripts/deps.sh"
 
 cache="${POINTWIND_WIN_CACHE:-/var/cache/pointwind-win64}"
@@ -173,3 +173,203 @@ if [[ "$what" == build ]]; then
 fi
 cmake --build "$build"
 stage "Pointwind built" "$s"
+[[ "$what" == build ]] && exit 0
+
+# ---- the portable folder, the zip and the installer ---------------------
+version="$(sed -n 's/^project(Pointwind VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")"
+name="Pointwind-$version-win64"
+stage_dir="$build/$name"
+qt_src="$cache/src/qtbase"
+ossl_src="$cache/src/openssl"
+
+# The DLLs a program file needs that are ours to ship: everything found in
+# the Qt, OpenSSL and MinGW folders, followed recursively; Windows' own
+# DLLs are found nowhere there and stay out.
+dll_closure() {
+    local todo=("$@") seen=() f d dll
+    while ((${#todo[@]})); do
+        f="${todo[0]}"; todo=("${todo[@]:1}")
+        for dll in $(x86_64-w64-mingw32-objdump -p "$f" | sed -n 's/^\s*DLL Name: //p'); do
+            for d in "${winepath_dirs[@]}"; do
+                if [[ -f "$d/$dll" && " ${seen[*]-} " != *" $d/$dll "* ]]; then
+                    seen+=("$d/$dll"); todo+=("$d/$dll"); break
+                fi
+            done
+        done
+    done
+    printf '%s\n' "${seen[@]}"
+}
+
+make_bundle() {
+    rm -rf "$stage_dir" && mkdir -p "$stage_dir/platforms" "$stage_dir/styles" "$stage_dir/licenses"
+    cp "$build/pointwind.exe" "$build/pointwind-cli.exe" "$stage_dir/"
+    cp "$QT_PREFIX/plugins/platforms/qwindows.dll" "$stage_dir/platforms/"
+    # The native look of buttons and dialogs comes from the style plugin.
+    cp "$QT_PREFIX"/plugins/styles/*.dll "$stage_dir/styles/"
+    rmdir "$stage_dir/styles" 2>/dev/null || true
+    dll_closure "$stage_dir"/*.exe "$stage_dir"/*/*.dll | xargs -r cp -t "$stage_dir/"
+    x86_64-w64-mingw32-strip --strip-unneeded "$stage_dir"/*.exe "$stage_dir"/*.dll "$stage_dir"/*/*.dll
+    # Licence texts: Pointwind's own, Qt's and what Qt bundles, OpenSSL's,
+    # and the MinGW runtime's.
+    sed 's/$/\r/' "$root/COPYING" >"$stage_dir/COPYING.txt"
+    sed 's/$/\r/' "$qt_src/LICENSES/LGPL-3.0-only.txt" >"$stage_dir/licenses/Qt-LGPL-3.0.txt"
+    sed 's/$/\r/' "$qt_src/LICENSES/GPL-3.0-only.txt" >"$stage_dir/licenses/Qt-GPL-3.0.txt"
+    sed 's/$/\r/' "$ossl_src/LICENSE.txt" >"$stage_dir/licenses/OpenSSL-Apache-2.0.txt"
+    {
+        echo "Third-party software in this folder"
+        echo
+        echo "Qt $(basename "$QT_PREFIX" | cut -d- -f2) (Qt6Core, Qt6Gui, Qt6Widgets and plugins): LGPL-3.0,"
+        echo "  see Qt-LGPL-3.0.txt; the source is Debian's qt6-base source package."
+        echo "  Qt bundles these, under their own licences:"
+        local j
+        for j in "$qt_src"/src/3rdparty/{zlib,pcre2,libpng,freetype,harfbuzz-ng,md4c,double-conversion,sha3,tinycbor,forkfd,easing,icc}/qt_attribution.json; do
+            [[ -f "$j" ]] || continue
+            python3 - "$j" <<'PY'
+import json, sys
+data = json.load(open(sys.argv[1]))
+for e in data if isinstance(data, list) else [data]:
+    print("  - %s %s: %s. %s" % (e.get("Name", ""), e.get("Version", ""), e.get("License", ""),
+                               " ".join(e.get("Copyright", "").split())[:300]))
+PY
+        done
+        echo "OpenSSL $(basename "$OPENSSL_PREFIX" | cut -d- -f2) (libssl, libcrypto): Apache-2.0, see OpenSSL-Apache-2.0.txt."
+        echo "GCC runtime (libstdc++, libgcc): GPL-3.0 with the GCC Runtime Library Exception."
+        echo "MinGW-w64 winpthreads: MIT and BSD-3-Clause (mingw-w64 project)."
+    } | sed 's/$/\r/' >"$stage_dir/licenses/THIRD-PARTY-NOTICES.txt"
+}
+
+make_zip() {
+    rm -f "$build/$name.zip"
+    (cd "$build" && zip -qr9 "$name.zip" "$name")
+}
+
+make_installer() {
+    local nsh_in="$build/install.nsh" nsh_un="$build/uninstall.nsh" f dir
+    : >"$nsh_in"; : >"$nsh_un"
+    for dir in "" $(cd "$stage_dir" && find . -mindepth 1 -type d | sed 's|^\./||' | sort); do
+        echo "SetOutPath \"\$INSTDIR${dir:+\\${dir//\//\\}}\"" >>"$nsh_in"
+        for f in "$stage_dir/${dir:+$dir/}"*; do
+            [[ -f "$f" ]] || continue
+            echo "File \"$f\"" >>"$nsh_in"
+            local rel="${f#$stage_dir/}"
+            echo "Delete \"\$INSTDIR\\${rel//\//\\}\"" >>"$nsh_un"
+        done
+    done
+    for dir in $(cd "$stage_dir" && find . -mindepth 1 -type d | sed 's|^\./||' | sort -r); do
+        echo "RMDir \"\$INSTDIR\\${dir//\//\\}\"" >>"$nsh_un"
+    done
+    makensis -V2 -DVERSION="$version" -DOUTFILE="$build/$name-setup.exe" \
+        -DICON="$build/packaging/windows/pointwind.ico" -DLICENSE="$stage_dir/COPYING.txt" \
+        -DFILES="$nsh_in" -DUNFILES="$nsh_un" "$root/packaging/windows/pointwind.nsi"
+}
+
+s=$SECONDS
+make_bundle
+make_zip
+make_installer
+stage "zip $(du -h "$build/$name.zip" | cut -f1), installer $(du -h "$build/$name-setup.exe" | cut -f1)" "$s"
+[[ "$what" == package ]] && exit 0
+
+# ---- the test suite under Wine ------------------------------------------
+s=$SECONDS
+/usr/lib/wine/wineserver -p 2>/dev/null || true
+(cd "$build" && ctest --output-on-failure -j"$jobs")
+stage "test suite under Wine" "$s"
+
+# ---- the deliverables under Wine ----------------------------------------
+# The portable folder must run on its own: no WINEPATH from here on.
+unset WINEPATH QT_PLUGIN_PATH
+linux_build="$root/build"
+s=$SECONDS
+cmake -S "$root" -B "$linux_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$linux_build" --target nntp_test_server tst_wineEdition >/dev/null
+work="$(mktemp -d "${TMPDIR:-/tmp}/pointwind-wine.XXXXXX")"
+server_pid=""
+cleanup() {
+    [[ -n "$server_pid" ]] && kill "$server_pid" 2>/dev/null || true
+    /usr/lib/wine/wineserver -k 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The command line, plain and over SSL/TLS, against the Linux test server.
+POINTWIND_WINE="$wine" POINTWIND_WINE_CLI="$stage_dir/pointwind-cli.exe" \
+    "$linux_build/tests/app/tst_wineEdition"
+
+roaming="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming"
+local_data="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local"
+
+# The window: opens the file named on its command line, runs to the end
+# driven by keys alone, and is pictured.
+group="alt.binaries.pointwind.demo"
+for attempt in $(seq 1 50); do
+    port=$((10000 + RANDOM % 22768))
+    "$linux_build/tests/support/nntp_test_server" --port "$port" --group "$group" \
+        --low 1000 --high 251000 --days 120 >"$work/server.log" 2>&1 &
+    server_pid=$!
+    for _ in $(seq 1 50); do
+        grep -q '^Serving' "$work/server.log" 2>/dev/null && break
+        kill -0 "$server_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    grep -q '^Serving' "$work/server.log" && break
+    wait "$server_pid" 2>/dev/null || true
+    server_pid=""
+done
+[[ -n "$server_pid" ]] || { echo "the test news server could not start" >&2; exit 1; }
+mkdir -p "$work/groups" "$roaming"
+file="$work/groups/$group.nc1"
+printf '31415\rnew = 12\rall = 48211\rver = 2\rlu  = 1733011200\r\r127.0.0.1\r250990\r\r' >"$file"
+before="$(sha256sum <"$file")"
+printf '[Settings]\r\nNNTPServer=127.0.0.1\r\nNNTPPort=%s\r\nLogin=0\r\n' "$port" >"$roaming/Quillo!.ini"
+shot="$root/docs/screenshot-windows.png"
+xvfb-run -a -s "-screen 0 1024x768x24" bash -s "$wine" "$stage_dir/pointwind.exe" "$file" "$shot" <<'XEOF'
+set -euo pipefail
+wine="$1" exe="$2" file="$3" shot="$4"
+"$wine" "$exe" "$file" &
+pid=$!
+win="$(timeout 60 xdotool search --sync --onlyvisible --name '^Pointwind' | head -1)"
+sleep 2
+xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus "$win"
+# The day count box has the focus; Enter starts the run.
+xdotool type --delay 100 30
+xdotool key Return
+for _ in $(seq 1 120); do [[ -f "$file.bak" ]] && break; sleep 0.5; done
+sleep 3
+import -window root "$shot"
+xdotool key --window "$win" alt+F4 || true
+sleep 2
+kill "$pid" 2>/dev/null || true
+XEOF
+[[ -f "$file.bak" && "$(sha256sum <"$file")" != "$before" ]] ||
+    { echo "the window did not rewrite the file under Wine" >&2; exit 1; }
+echo "window under Wine: file rewritten, picture in docs/$(basename "$shot")"
+
+# The installer: silent install for this user, what it leaves, the
+# installed command line, and a silent uninstall that takes it all away.
+setup="$build/$name-setup.exe"
+installed="$local_data/Programs/Pointwind"
+keys=('HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Pointwind'
+      'HKCU\Software\Classes\Applications\pointwind.exe\shell\open\command'
+      'HKCU\Software\Classes\Pointwind.nc1\shell\open\command')
+"$wine" "$setup" /S
+/usr/lib/wine/wineserver -w
+for f in pointwind.exe pointwind-cli.exe uninstall.exe platforms/qwindows.dll COPYING.txt; do
+    [[ -f "$installed/$f" ]] || { echo "installer: $f missing" >&2; exit 1; }
+done
+for k in "${keys[@]}"; do "$wine" reg query "$k" >/dev/null 2>&1 || { echo "installer: no $k" >&2; exit 1; }; done
+[[ -n "$(find "$roaming" -iname 'Pointwind.lnk' 2>/dev/null)" ]] || { echo "installer: no Start menu entry" >&2; exit 1; }
+got="$("$wine" "$installed/pointwind-cli.exe" --version | tr -d '\r')"
+[[ "$got" == *"$version"* ]] || { echo "installed --version said: $got" >&2; exit 1; }
+"$wine" "$installed/uninstall.exe" /S
+/usr/lib/wine/wineserver -w
+for _ in $(seq 1 50); do [[ ! -e "$installed" ]] && break; sleep 0.2; done
+[[ ! -e "$installed" ]] || { echo "uninstall left: $(find "$installed")" >&2; exit 1; }
+for k in "${keys[@]}"; do
+    if "$wine" reg query "$k" >/dev/null 2>&1; then echo "uninstall left $k" >&2; exit 1; fi
+done
+[[ -z "$(find "$roaming" -iname 'Pointwind.lnk' 2>/dev/null)" ]] || { echo "uninstall left the Start menu entry" >&2; exit 1; }
+[[ -f "$roaming/Quillo!.ini" ]] || { echo "uninstall took the settings" >&2; exit 1; }
+echo "installer under Wine: /S install, --version $version, /S uninstall clean, settings kept"
+stage "deliverables under Wine" "$s"
+stage "whole Windows edition"
