@@ -7,6 +7,7 @@
 #include "ui/frmAbout.h"
 #include "ui/frmOptions.h"
 #include "ui/modSettings.h"
+#include "ui/modStartFolder.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -285,7 +286,7 @@ void frmReader::Command5_Click()
     dialog.hwnd = this;
     dialog.DialogTitle = QStringLiteral("Open...");
     dialog.InitialDir =
-        modSettings::ReadProgramSetting(QStringLiteral("Path"), QCoreApplication::applicationDirPath());
+        modSettings::ReadProgramSetting(QStringLiteral("Path"), modStartFolder::FirstFolder());
     dialog.Filter = QStringLiteral("Group Header (*.nc1)") + QChar(0) + QStringLiteral("*.nc1");
     const QString result = dialog.ShowOpen();
     if (!result.isEmpty())

@@ -17,13 +17,6 @@ namespace
 
 constexpr QFileDevice::Permissions OwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 
-// Native format with the application as organisation and no application
-// name: the store is "<config folder>/<application>.conf".
-QSettings OpenStore(const QString &application)
-{
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, application);
-}
-
 // The file is rewritten through a temporary that takes over the mode of the
 // file it replaces, so a file that is owner-only before the write never
 // shows the password to anyone else, not even for a moment.

@@ -1,9 +1,13 @@
 #pragma once
 // The per-user settings store: a persistent map from (application, section,
-// key) to text. On Linux an application's store is the file
-// "$XDG_CONFIG_HOME/<application>.conf", one group per section.
+// key) to text. An application's store is one file, one group per section:
+// "$XDG_CONFIG_HOME/<application>.conf" on Linux, the INI file
+// "%APPDATA%\<application>.ini" on Windows (a file rather than the registry,
+// so that a user can back it up or move it like any other).
 #include <QString>
 #include <optional>
+
+class QSettings;
 
 namespace modSettings
 {
@@ -25,6 +29,9 @@ bool WriteSetting(const QString &application, const QString &section, const QStr
 
 // Where `application`'s store lives.
 QString StorePath(const QString &application);
+
+// The platform's store of `application`, the one place that chooses it.
+QSettings OpenStore(const QString &application);
 
 // A text read as a number and rounded to a whole number, a half to the even
 // neighbour ("  25 " -> 25, "119.5" -> 120, "120.5" -> 120); blanks around

@@ -1,0 +1,15 @@
+#include "ui/modSettings.h"
+
+#include <QSettings>
+
+namespace modSettings
+{
+
+// Native format with the application as organisation and no application
+// name: the store is "<config folder>/<application>.conf".
+QSettings OpenStore(const QString &application)
+{
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, application);
+}
+
+} // namespace modSettings
