@@ -1,7 +1,8 @@
 #pragma once
 // Small path and file helpers: existence test, path parts, the backup copy
 // of a group cache file, and the crash-safe file replacement they share
-// with the group cache writer. Paths may use "\" or "/" as separators.
+// with the group cache writer. Paths may use "\" or "/" as separators; on
+// Windows they may hold any character and be longer than 260 characters.
 #include <QString>
 #include <functional>
 
@@ -49,5 +50,14 @@ QString TemporaryPathFor(const QString &path);
 
 // Writes all len bytes or reports failure; a short write counts as failure.
 bool WriteAll(QFile &file, const char *data, qint64 len);
+
+// Whether another program holds the file (the one a write to path lands
+// in) open so that it cannot be replaced now: on Windows, a running
+// newsreader. Always false where an open file can be replaced.
+bool InUseByAnotherProgram(const QString &path);
+
+// Tells the system that the open file is about to be read once from start
+// to end, so that it reads ahead further.
+void AdviseSequentialReading(const QFile &file);
 
 } // namespace modFile

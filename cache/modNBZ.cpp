@@ -10,9 +10,7 @@
 #include <emmintrin.h>
 #endif
 #include <cstring>
-#include <fcntl.h>
 #include <optional>
-#include <string.h> // memrchr
 #include <vector>
 
 namespace modNBZ
@@ -41,6 +39,17 @@ const QByteArray &Template()
     return bytes;
 }
 
+// The last CR of the bytes, or null. Lines are short, so the search from
+// the end stops after a few bytes.
+const char *LastCR(const char *p, qint64 n)
+{
+    while (n > 0) {
+        if (p[--n] == '\r')
+            return p + n;
+    }
+    return nullptr;
+}
+
 // Finds the lu value in a stream of bytes without holding more than one
 // short piece of a line. A line ends at CR or at a CR LF pair. The first
 // line that holds "lu  =" (value from its 6th character) or "lu=" (value
@@ -63,7 +72,7 @@ class LuScanner
             // and go line by line only from the line that holds the first key.
             const qint64 key = FirstKey(data + pos, len - pos);
             const qint64 searchEnd = key < 0 ? len : pos + key;
-            const auto *cr = static_cast<const char *>(memrchr(data + pos, '\r', searchEnd - pos));
+            const char *cr = LastCR(data + pos, searchEnd - pos);
             if (cr) {
                 EndLine(nullptr, 0);
                 pos = cr - data + 1;
@@ -307,7 +316,7 @@ bool ReadLuValue(const QString &path, QString &value)
     QFile file(modFile::FileSystemPath(path));
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return false;
-    ::posix_fadvise(file.handle(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    modFile::AdviseSequentialReading(file);
     LuScanner scanner;
     std::vector<char> buffer(kReadChunk);
     for (;;) {
