@@ -1,13 +1,13 @@
+// The part of the socket calls both platforms share; what differs is in
+// RawSocket_posix.cpp and RawSocket_win.cpp.
 #include "net/RawSocket.h"
 
-#include <arpa/inet.h>
+#include "net/SocketApi.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <limits>
 
 namespace RawSocket {
 namespace {
@@ -21,7 +21,19 @@ sockaddr_in MakeAddress(quint32 address, quint16 port)
     return sa;
 }
 
-int Fail() { return MapErrno(errno); }
+int Fail() { return Os::LastError(); }
+
+// Lengths of one call: Windows counts them in int, and no platform moves
+// more in one go anyway.
+int CallLength(qint64 length) { return int(std::min<qint64>(length, std::numeric_limits<int>::max())); }
+
+// A non-blocking connect under way reads as "would block" on every
+// platform (POSIX says EINPROGRESS, which maps to 10036).
+int ConnectFailure()
+{
+    const int error = Fail();
+    return error == 10036 ? WouldBlock : error;
+}
 
 socklen_t MakeAddress(const Endpoint &e, quint16 port, sockaddr_storage *storage)
 {
@@ -62,115 +74,12 @@ bool FromAddress(const sockaddr *sa, Endpoint *e, quint16 *port)
 
 } // namespace
 
-int MapErrno(int e)
-{
-    switch (e) {
-    case 0: return 0;
-    case EINTR: return 10004;
-    case EACCES:
-    case EPERM: return 10013;
-    case EFAULT: return 10014;
-    case EINVAL: return 10022;
-    case EMFILE:
-    case ENFILE: return 10024;
-    case EAGAIN:
-#if EWOULDBLOCK != EAGAIN
-    case EWOULDBLOCK:
-#endif
-        return 10035;
-    case EINPROGRESS: return 10036;
-    case EALREADY: return 10037;
-    case EBADF:
-    case ENOTSOCK: return 10038;
-    case EDESTADDRREQ: return 10039;
-    case EMSGSIZE: return 10040;
-    case EPROTOTYPE: return 10041;
-    case ENOPROTOOPT: return 10042;
-    case EPROTONOSUPPORT: return 10043;
-    case ESOCKTNOSUPPORT: return 10044;
-    case EOPNOTSUPP: return 10045;
-    case EPFNOSUPPORT: return 10046;
-    case EAFNOSUPPORT: return 10047;
-    case EADDRINUSE: return 10048;
-    case EADDRNOTAVAIL: return 10049;
-    case ENETDOWN: return 10050;
-    case ENETUNREACH: return 10051;
-    case ENETRESET: return 10052;
-    case ECONNABORTED: return 10053;
-    case ECONNRESET: return 10054;
-    case ENOBUFS:
-    case ENOMEM: return 10055;
-    case EISCONN: return 10056;
-    case ENOTCONN: return 10057;
-    case EPIPE:
-    case ESHUTDOWN: return 10058;
-    case ETIMEDOUT: return 10060;
-    case ECONNREFUSED: return 10061;
-    case EHOSTDOWN: return 10064;
-    case EHOSTUNREACH: return 10065;
-#ifdef EPROCLIM
-    case EPROCLIM: return 10067;
-#endif
-    case EUSERS: return 10067;
-    default: return 10107;
-    }
-}
-
-int MapLookupError(int gaiCode, int errnoValue)
-{
-    switch (gaiCode) {
-    case 0: return 0;
-    case EAI_NONAME: return 11001;
-    case EAI_AGAIN: return 11002;
-    case EAI_FAIL: return 11003;
-#ifdef EAI_NODATA
-    case EAI_NODATA: return 11004;
-#endif
-#ifdef EAI_ADDRFAMILY
-    case EAI_ADDRFAMILY: return 11004;
-#endif
-    case EAI_MEMORY: return 10055;
-    case EAI_FAMILY: return 10047;
-    case EAI_SOCKTYPE: return 10044;
-    case EAI_SERVICE:
-    case EAI_BADFLAGS: return 10022;
-    case EAI_SYSTEM: return errnoValue ? MapErrno(errnoValue) : 11003;
-    default: return 11003;
-    }
-}
-
-int Create(bool datagram, int *error, bool v6)
-{
-    int h = ::socket(v6 ? AF_INET6 : AF_INET, (datagram ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC,
-                     datagram ? IPPROTO_UDP : IPPROTO_TCP);
-    *error = h < 0 ? Fail() : 0;
-    return h < 0 ? InvalidHandle : h;
-}
-
-void Close(int handle)
-{
-    if (handle >= 0)
-        ::close(handle);
-}
-
-bool SetNonBlocking(int handle, int *error)
-{
-    int flags = ::fcntl(handle, F_GETFL);
-    if (flags < 0 || ::fcntl(handle, F_SETFL, flags | O_NONBLOCK) < 0) {
-        *error = Fail();
-        return false;
-    }
-    *error = 0;
-    return true;
-}
-
 int Connect(int handle, quint32 address, quint16 port)
 {
     sockaddr_in sa = MakeAddress(address, port);
     if (::connect(handle, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0)
         return 0;
-    // A non-blocking connect under way reads as "would block", as callers expect.
-    return errno == EINPROGRESS ? WouldBlock : Fail();
+    return ConnectFailure();
 }
 
 int Connect(int handle, const Endpoint &address, quint16 port)
@@ -179,7 +88,7 @@ int Connect(int handle, const Endpoint &address, quint16 port)
     const socklen_t length = MakeAddress(address, port, &sa);
     if (::connect(handle, reinterpret_cast<sockaddr *>(&sa), length) == 0)
         return 0;
-    return errno == EINPROGRESS ? WouldBlock : Fail();
+    return ConnectFailure();
 }
 
 int Bind(int handle, quint32 address, quint16 port)
@@ -190,21 +99,9 @@ int Bind(int handle, quint32 address, quint16 port)
 
 int Listen(int handle, int backlog) { return ::listen(handle, backlog) == 0 ? 0 : Fail(); }
 
-int Accept(int handle, int *error)
-{
-    int h = ::accept4(handle, nullptr, nullptr, SOCK_CLOEXEC);
-    *error = h < 0 ? Fail() : 0;
-    return h < 0 ? InvalidHandle : h;
-}
-
-int Shutdown(int handle, bool sendSide)
-{
-    return ::shutdown(handle, sendSide ? SHUT_WR : SHUT_RDWR) == 0 ? 0 : Fail();
-}
-
 qint64 Send(int handle, const char *data, qint64 length, int *error)
 {
-    ssize_t n = ::send(handle, data, size_t(length), MSG_NOSIGNAL);
+    const qint64 n = ::send(handle, data, CallLength(length), Os::SendFlags);
     *error = n < 0 ? Fail() : 0;
     return n;
 }
@@ -212,15 +109,15 @@ qint64 Send(int handle, const char *data, qint64 length, int *error)
 qint64 SendTo(int handle, const char *data, qint64 length, quint32 address, quint16 port, int *error)
 {
     sockaddr_in sa = MakeAddress(address, port);
-    ssize_t n = ::sendto(handle, data, size_t(length), MSG_NOSIGNAL, reinterpret_cast<sockaddr *>(&sa),
-                         sizeof sa);
+    const qint64 n = ::sendto(handle, data, CallLength(length), Os::SendFlags,
+                              reinterpret_cast<sockaddr *>(&sa), sizeof sa);
     *error = n < 0 ? Fail() : 0;
     return n;
 }
 
 qint64 Recv(int handle, char *data, qint64 length, int *error)
 {
-    ssize_t n = ::recv(handle, data, size_t(length), 0);
+    const qint64 n = ::recv(handle, data, CallLength(length), 0);
     *error = n < 0 ? Fail() : 0;
     return n;
 }
@@ -229,7 +126,7 @@ qint64 RecvFrom(int handle, char *data, qint64 length, quint32 *address, quint16
 {
     sockaddr_in sa{};
     socklen_t len = sizeof sa;
-    ssize_t n = ::recvfrom(handle, data, size_t(length), 0, reinterpret_cast<sockaddr *>(&sa), &len);
+    const qint64 n = ::recvfrom(handle, data, CallLength(length), 0, reinterpret_cast<sockaddr *>(&sa), &len);
     *error = n < 0 ? Fail() : 0;
     if (n >= 0) {
         *address = sa.sin_addr.s_addr;
@@ -241,16 +138,18 @@ qint64 RecvFrom(int handle, char *data, qint64 length, quint32 *address, quint16
 int Peek(int handle, int *error)
 {
     char c;
-    ssize_t n = ::recv(handle, &c, 1, MSG_PEEK);
+    const qint64 n = ::recv(handle, &c, 1, MSG_PEEK);
     *error = n < 0 ? Fail() : 0;
     return n > 0 ? 1 : int(n);
 }
 
-static bool NameOf(int (*call)(int, sockaddr *, socklen_t *), int handle, quint32 *address, quint16 *port)
+static bool NameOf(bool peer, int handle, quint32 *address, quint16 *port)
 {
     sockaddr_in sa{};
     socklen_t len = sizeof sa;
-    if (call(handle, reinterpret_cast<sockaddr *>(&sa), &len) != 0 || sa.sin_family != AF_INET)
+    auto *name = reinterpret_cast<sockaddr *>(&sa);
+    if ((peer ? ::getpeername(handle, name, &len) : ::getsockname(handle, name, &len)) != 0 ||
+        sa.sin_family != AF_INET)
         return false;
     *address = sa.sin_addr.s_addr;
     *port = ntohs(sa.sin_port);
@@ -259,18 +158,18 @@ static bool NameOf(int (*call)(int, sockaddr *, socklen_t *), int handle, quint3
 
 bool LocalAddress(int handle, quint32 *address, quint16 *port)
 {
-    return NameOf(::getsockname, handle, address, port);
+    return NameOf(false, handle, address, port);
 }
 
 bool PeerAddress(int handle, quint32 *address, quint16 *port)
 {
-    return NameOf(::getpeername, handle, address, port);
+    return NameOf(true, handle, address, port);
 }
 
 static bool IntOption(int handle, int option, int *value)
 {
     socklen_t len = sizeof *value;
-    return ::getsockopt(handle, SOL_SOCKET, option, value, &len) == 0;
+    return ::getsockopt(handle, SOL_SOCKET, option, reinterpret_cast<char *>(value), &len) == 0;
 }
 
 bool LocalEndpoint(int handle, Endpoint *address, quint16 *port)
@@ -301,7 +200,7 @@ bool IsListening(int handle)
 bool SetBroadcast(int handle, bool on)
 {
     int value = on ? 1 : 0;
-    return ::setsockopt(handle, SOL_SOCKET, SO_BROADCAST, &value, sizeof value) == 0;
+    return ::setsockopt(handle, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char *>(&value), sizeof value) == 0;
 }
 
 int PendingError(int handle)
@@ -310,18 +209,6 @@ int PendingError(int handle)
     if (!IntOption(handle, SO_ERROR, &value))
         return Fail();
     return MapErrno(value);
-}
-
-bool ParseDotted(const QString &text, quint32 *address)
-{
-    if (text.isEmpty())
-        return false;
-    QByteArray bytes = text.toLatin1();
-    in_addr a{};
-    if (bytes.contains('\0') || ::inet_aton(bytes.constData(), &a) == 0)
-        return false;
-    *address = a.s_addr;
-    return true;
 }
 
 QString FormatDotted(quint32 address)
@@ -343,6 +230,7 @@ bool ParseAddress(const QString &text, Endpoint *address)
     if (bytes.isEmpty() || bytes.contains('\0') || !bytes.contains(':'))
         return false;
     // Numeric only: a literal never costs a lookup.
+    Os::Startup();
     addrinfo hints{};
     hints.ai_family = AF_INET6;
     hints.ai_flags = AI_NUMERICHOST;
@@ -368,6 +256,7 @@ QString FormatAddress(const Endpoint &address)
 HostEntry ResolveBlocking(const QByteArray &hostName)
 {
     HostEntry entry;
+    Os::Startup();
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;

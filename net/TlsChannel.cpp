@@ -1,10 +1,12 @@
 #include "net/TlsChannel.h"
 
+#include "net/SocketApi.h"
+#include "net/SystemTrust.h"
+
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
-#include <arpa/inet.h>
 #include <cstdlib>
 
 namespace
@@ -26,6 +28,7 @@ SSL_CTX *SharedContext()
         return nullptr;
     SSL_CTX_set_min_proto_version(fresh, TLS1_2_VERSION);
     SSL_CTX_set_default_verify_paths(fresh);
+    SystemTrust::AddRoots(SSL_CTX_get_cert_store(fresh));
     // The check runs in full, but its outcome is the owner's to judge once
     // the handshake is through: the user may trust what the authorities do not.
     SSL_CTX_set_verify(fresh, SSL_VERIFY_NONE, nullptr);

@@ -1,10 +1,10 @@
 // CSocket over UDP: datagrams both ways, a target given by name, broadcast.
 #include "SocketTestUtil.h"
+#include "net/SocketApi.h"
 #include "support/LoopbackPeer.h"
 
 #include <QSignalSpy>
 #include <QTest>
-#include <sys/socket.h>
 
 using TestSupport::UdpPeer;
 
@@ -13,7 +13,7 @@ bool BroadcastOn(int handle)
 {
     int on = 0;
     socklen_t len = sizeof on;
-    ::getsockopt(handle, SOL_SOCKET, SO_BROADCAST, &on, &len);
+    ::getsockopt(handle, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<char *>(&on), &len);
     return on != 0;
 }
 } // namespace
