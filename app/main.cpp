@@ -1,7 +1,9 @@
+#include "app/Console.h"
 #include "app/frmReader.h"
 #include "app/modCommandLine.h"
 #include "app/modPictures.h"
 #include "common/Error.h"
+#include "ui/modSettings.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -9,19 +11,25 @@
 
 int main(int argc, char *argv[])
 {
-    QStringList arguments;
+    modSettings::FollowEnvironment();
+    // Options mean the command line, which needs no display. A leading "-"
+    // survives any conversion of the bytes; the text itself is taken from
+    // the application object, which on Windows reads the wide command line
+    // so that no file name is lost to the ANSI code page.
+    QStringList options;
     for (int i = 1; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    // Options mean the command line, which needs no display.
-    if (!modCommandLine::WantsWindow(arguments)) {
+        options << QString::fromLocal8Bit(argv[i]);
+    if (!modCommandLine::WantsWindow(options)) {
+        Console::UseParentConsole();
         QCoreApplication app(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("Pointwind"));
-        return modCommandLine::Run(arguments);
+        return modCommandLine::Run(QCoreApplication::arguments().mid(1));
     }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pointwind"));
     QApplication::setWindowIcon(modPictures::ProgramIcon());
+    const QStringList arguments = QCoreApplication::arguments().mid(1);
     try {
         frmReader window;
         if (!arguments.isEmpty())

@@ -1,5 +1,6 @@
 #include "app/modCommandLine.h"
 
+#include "app/Console.h"
 #include "app/ResetRun.h"
 #include "cache/modFile.h"
 #include "cache/modNBZ.h"
@@ -17,8 +18,6 @@
 #include <QSet>
 #include <QTimer>
 #include <cstdio>
-#include <termios.h>
-#include <unistd.h>
 
 namespace modCommandLine
 {
@@ -37,34 +36,6 @@ struct Options {
     bool quiet = false;
     QStringList files;
 };
-
-void Print(FILE *stream, const QString &text)
-{
-    std::fputs(text.toLocal8Bit().constData(), stream);
-    std::fflush(stream);
-}
-
-// A line typed on the terminal, without its line end; echo off for secrets.
-QString ReadTerminalLine(bool echo)
-{
-    termios saved{};
-    const bool hide = !echo && tcgetattr(STDIN_FILENO, &saved) == 0;
-    if (hide) {
-        termios quiet = saved;
-        quiet.c_lflag &= ~tcflag_t(ECHO);
-        tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
-    }
-    char buffer[1024];
-    const bool got = std::fgets(buffer, sizeof buffer, stdin) != nullptr;
-    if (hide) {
-        tcsetattr(STDIN_FILENO, TCSANOW, &saved);
-        Print(stderr, QStringLiteral("\n"));
-    }
-    QString line = got ? QString::fromLocal8Bit(buffer) : QString();
-    while (line.endsWith(QLatin1Char('\n')) || line.endsWith(QLatin1Char('\r')))
-        line.chop(1);
-    return line;
-}
 
 bool WholeNumberText(const QString &text, int low, int high, int &value)
 {
@@ -173,7 +144,7 @@ QString CheckFiles(const QStringList &files, QList<std::pair<QString, QString>> 
 
 int Refuse(const QString &why)
 {
-    Print(stderr, QStringLiteral("pointwind: %1 (see pointwind --help)\n").arg(why));
+    Console::Write(stderr, QStringLiteral("pointwind: %1 (see pointwind --help)\n").arg(why));
     return BadUsage;
 }
 
@@ -208,8 +179,9 @@ void PrintSummary(const ResetRun &run, int status, bool json)
         }
         const QJsonObject summary{
             {"files", files}, {"connections", run.Connections()}, {"exit", status}};
-        Print(stdout, QString::fromUtf8(QJsonDocument(summary).toJson(QJsonDocument::Compact)) +
-                          QLatin1Char('\n'));
+        Console::Write(stdout,
+                       QString::fromUtf8(QJsonDocument(summary).toJson(QJsonDocument::Compact)) +
+                           QLatin1Char('\n'));
         return;
     }
     for (const ResetRun::FileResult &r : run.Results()) {
@@ -221,7 +193,7 @@ void PrintSummary(const ResetRun &run, int status, bool json)
         line += QLatin1String(OutcomeName(r.outcome));
         if (!r.error.isEmpty())
             line += QStringLiteral(" (%1)").arg(r.error);
-        Print(stdout, line + QLatin1Char('\n'));
+        Console::Write(stdout, line + QLatin1Char('\n'));
     }
 }
 
@@ -268,11 +240,11 @@ QString Usage()
 int Run(const QStringList &arguments)
 {
     if (arguments.contains(QStringLiteral("--help"))) {
-        Print(stdout, Usage());
+        Console::Write(stdout, Usage());
         return AllRewritten;
     }
     if (arguments.contains(QStringLiteral("--version"))) {
-        Print(stdout, QStringLiteral("pointwind " POINTWIND_VERSION "\n"));
+        Console::Write(stdout, QStringLiteral("pointwind " POINTWIND_VERSION "\n"));
         return AllRewritten;
     }
     Options o;
@@ -282,12 +254,13 @@ int Run(const QStringList &arguments)
     if (const QString why = CheckFiles(o.files, files); !why.isEmpty())
         return Refuse(why);
 
-    const bool terminal = isatty(STDIN_FILENO);
+    const bool terminal = Console::IsTerminal(stdin);
     std::unique_ptr<ResetRun> run;
     try {
         run = std::make_unique<ResetRun>();
     } catch (const RaisedError &error) {
-        Print(stderr, QStringLiteral("pointwind: cannot start: %1\n").arg(error.Description()));
+        Console::Write(stderr,
+                       QStringLiteral("pointwind: cannot start: %1\n").arg(error.Description()));
         return SomeFailed;
     }
     run->SetOverrides(o.overrides);
@@ -300,9 +273,10 @@ int Run(const QStringList &arguments)
         if (qEnvironmentVariableIsSet("POINTWIND_PASSWORD")) {
             o.overrides.password = qEnvironmentVariable("POINTWIND_PASSWORD");
         } else if (!run->HasPassword() && terminal) {
-            Print(stderr,
-                  QStringLiteral("Password for %1 at %2: ").arg(run->UserName(), run->Server()));
-            o.overrides.password = ReadTerminalLine(false);
+            Console::Write(
+                stderr,
+                QStringLiteral("Password for %1 at %2: ").arg(run->UserName(), run->Server()));
+            o.overrides.password = Console::ReadLine(false);
         }
         run->SetOverrides(o.overrides);
     }
@@ -318,14 +292,14 @@ int Run(const QStringList &arguments)
         QString question = text;
         question.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
         if (!terminal) {
-            Print(stderr, QStringLiteral("pointwind: %1 No: the file is not rewritten "
-                                         "(--overwrite-backup replaces the backup)\n")
-                              .arg(question));
+            Console::Write(stderr, QStringLiteral("pointwind: %1 No: the file is not rewritten "
+                                                  "(--overwrite-backup replaces the backup)\n")
+                                       .arg(question));
             return modFile::AnswerCancel;
         }
-        Print(stderr, question + QStringLiteral(" [y]es, [n]o (keep it, rewrite without a "
-                                                "backup), [c]ancel: "));
-        const QString answer = ReadTerminalLine(true).trimmed().toLower();
+        Console::Write(stderr, question + QStringLiteral(" [y]es, [n]o (keep it, rewrite without a "
+                                                         "backup), [c]ancel: "));
+        const QString answer = Console::ReadLine(true).trimmed().toLower();
         if (answer.startsWith(QLatin1Char('y')))
             return modFile::AnswerYes;
         if (answer.startsWith(QLatin1Char('n')))
@@ -336,28 +310,29 @@ int Run(const QStringList &arguments)
         [&](const QString &server, const QString &reason, const QString &fingerprint) {
             if (!terminal)
                 return false;
-            Print(stderr, QStringLiteral("The certificate of %1 is not trusted: %2.\n"
-                                         "SHA-256 fingerprint: %3\n"
-                                         "Connect anyway and trust it for %1 from now on? "
-                                         "[y/N]: ")
-                              .arg(server, reason, fingerprint));
-            return ReadTerminalLine(true).trimmed().toLower().startsWith(QLatin1Char('y'));
+            Console::Write(stderr, QStringLiteral("The certificate of %1 is not trusted: %2.\n"
+                                                  "SHA-256 fingerprint: %3\n"
+                                                  "Connect anyway and trust it for %1 from now on? "
+                                                  "[y/N]: ")
+                                       .arg(server, reason, fingerprint));
+            return Console::ReadLine(true).trimmed().toLower().startsWith(QLatin1Char('y'));
         });
 
     // Log rows: time, group, message. With --json they go to standard error
     // so that standard output holds the summary alone.
     FILE *logStream = o.json ? stderr : stdout;
     QString group = files.first().second;
-    const bool progress = !o.quiet && files.size() > 1 && isatty(STDERR_FILENO);
+    const bool progress = !o.quiet && files.size() > 1 && Console::IsTerminal(stderr);
     QObject::connect(run.get(), &ResetRun::FileStarted, run.get(), [&](int index) {
         group = files.at(index).second;
         if (progress)
-            Print(stderr, QStringLiteral("group %1 of %2\n").arg(index + 1).arg(files.size()));
+            Console::Write(stderr,
+                           QStringLiteral("group %1 of %2\n").arg(index + 1).arg(files.size()));
     });
     if (!o.quiet)
         QObject::connect(run.get(), &ResetRun::LogRow, run.get(), [&](const QString &text, int) {
-            Print(logStream, ResetRun::TimeOfDayText() + QLatin1Char(' ') + group +
-                                 QStringLiteral(": ") + text + QLatin1Char('\n'));
+            Console::Write(logStream, ResetRun::TimeOfDayText() + QLatin1Char(' ') + group +
+                                          QStringLiteral(": ") + text + QLatin1Char('\n'));
         });
 
     QEventLoop loop;

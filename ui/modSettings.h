@@ -33,6 +33,12 @@ QString StorePath(const QString &application);
 // The platform's store of `application`, the one place that chooses it.
 QSettings OpenStore(const QString &application);
 
+// For the program's start, before the first setting is read: the store's
+// folder follows the user's environment, XDG_CONFIG_HOME on Linux (which Qt
+// reads by itself) and APPDATA on Windows (which it does not), so that a
+// script or a test can give a run a store of its own.
+void FollowEnvironment();
+
 // A text read as a number and rounded to a whole number, a half to the even
 // neighbour ("  25 " -> 25, "119.5" -> 120, "120.5" -> 120); blanks around
 // it are ignored. Nothing when the text is not a finite number or the

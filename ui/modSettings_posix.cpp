@@ -12,4 +12,6 @@ QSettings OpenStore(const QString &application)
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, application);
 }
 
+void FollowEnvironment() {}
+
 } // namespace modSettings

@@ -1,5 +1,6 @@
 #include "ui/modSettings.h"
 
+#include <QDir>
 #include <QSettings>
 
 namespace modSettings
@@ -11,6 +12,15 @@ namespace modSettings
 QSettings OpenStore(const QString &application)
 {
     return QSettings(QSettings::IniFormat, QSettings::UserScope, application);
+}
+
+// Qt asks Windows for the roaming folder, which is where APPDATA points
+// unless someone pointed it elsewhere on purpose.
+void FollowEnvironment()
+{
+    const QString folder = QDir::fromNativeSeparators(qEnvironmentVariable("APPDATA"));
+    if (!folder.isEmpty() && QDir::isAbsolutePath(folder))
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder);
 }
 
 } // namespace modSettings
