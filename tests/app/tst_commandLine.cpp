@@ -6,7 +6,9 @@
 #include "support/TestSupport.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -63,7 +65,10 @@ class tst_commandLine : public QObject
     {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), TestSupport::MakeTempFolder());
+        // A settings store of its own, on Linux and on Windows.
+        const QString settings = TestSupport::MakeTempFolder();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), settings);
+        env.insert(QStringLiteral("APPDATA"), settings);
         // No display either.
         for (const char *name :
              {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "POINTWIND_PASSWORD"})
@@ -156,6 +161,19 @@ class tst_commandLine : public QObject
         const QJsonObject file = r.json.value("files").toArray().at(0).toObject();
         QCOMPARE(file.value("outcome").toString(), QStringLiteral("dry-run"));
         QCOMPARE(file.value("pointer").toInt(), 106);
+    }
+
+    // Windows hands a program its arguments in the ANSI code page unless it
+    // asks for the wide ones; the output must not lose them either.
+    void fileNameOutsideLatin1()
+    {
+        folder += QString::fromUtf8("/\u03a9\u30d5\u30a9\u30eb\u30c0");
+        QVERIFY(QDir().mkpath(folder));
+        const Result r = Run({"--days", "4", "--dry-run", "--json", File("alt.a")});
+        QCOMPARE(r.status, 0);
+        const QJsonObject file = r.json.value("files").toArray().at(0).toObject();
+        QCOMPARE(file.value("file").toString(), QFileInfo(File("alt.a")).absoluteFilePath());
+        QCOMPARE(file.value("outcome").toString(), QStringLiteral("dry-run"));
     }
 
     void badUsage_data()

@@ -1,7 +1,9 @@
 #include "support/ModalDriver.h"
 #include "support/TestSupport.h"
 #include "ui/CCommonDialog.h"
+#include "ui/modStartFolder.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -186,6 +188,33 @@ class tst_CCommonDialog : public QObject
         });
         QVERIFY(dialog.ShowOpen().isEmpty());
         QCOMPARE(selected, QString("B (*.b)"));
+    }
+
+    // The open dialog's first folder on Windows, from the folders its
+    // environment names.
+    void groupsFolderWithTheNewestFileWins()
+    {
+        QStringList bases;
+        QStringList groups;
+        for (int i = 0; i < 4; ++i) {
+            bases << TestSupport::MakeTempFolder();
+            groups << bases.last() + "/" + modStartFolder::GroupsSubfolder;
+        }
+        QVERIFY(QDir().mkpath(groups[1]) && QDir().mkpath(groups[2]) && QDir().mkpath(groups[3]));
+        // 0 has none, 1 is empty, 2 holds an old file, 3 a new one.
+        const auto write = [](const QString &path, int daysOld) {
+            QFile file(path);
+            return file.open(QIODevice::WriteOnly) &&
+                   file.setFileTime(QDateTime::currentDateTime().addDays(-daysOld),
+                                    QFileDevice::FileModificationTime);
+        };
+        QVERIFY(write(groups[2] + "/alt.old.nc1", 400) && write(groups[3] + "/alt.new.nc1", 1));
+        QVERIFY(write(groups[2] + "/notes.txt", 0));
+        const QStringList blanks = {"", "relative/folder"};
+        QCOMPARE(modStartFolder::GroupsFolderUnder(blanks + bases), groups[3]);
+        QCOMPARE(modStartFolder::GroupsFolderUnder(blanks + bases.mid(0, 3)), groups[2]);
+        QCOMPARE(modStartFolder::GroupsFolderUnder(blanks + bases.mid(0, 2)), groups[1]);
+        QCOMPARE(modStartFolder::GroupsFolderUnder(blanks + bases.mid(0, 1)), QString());
     }
 };
 

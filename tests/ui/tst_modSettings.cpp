@@ -28,19 +28,27 @@ class tst_modSettings : public QObject
 {
     Q_OBJECT
 
+    QString folder;
+
   public:
     static void initMain() { TestSupport::PrepareWindowTests(); }
 
   private slots:
-    void init() { TestSupport::UseFreshSettingsFolder(); }
+    void init() { folder = TestSupport::UseFreshSettingsFolder(); }
 
+    // On Windows an INI file where the roaming application data is, not the
+    // registry.
     void storeIsOneFilePerApplicationWithASectionGroup()
     {
         QVERIFY(WriteSetting(AppName, Section, "NNTPServer", "news.example.org"));
+#ifdef Q_OS_WIN
+        const QString path = folder + "/Quillo!.ini";
+#else
         const QString path = qEnvironmentVariable("XDG_CONFIG_HOME") + "/Quillo!.conf";
+#endif
         QCOMPARE(StorePath(AppName), path);
         QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
         const QByteArray text = file.readAll();
         QVERIFY2(text.startsWith("[Settings]\n"), text.constData());
         QVERIFY(text.contains("NNTPServer=news.example.org"));
@@ -86,6 +94,9 @@ class tst_modSettings : public QObject
 
     void storeIsReadableByItsOwnerAlone()
     {
+#ifdef Q_OS_WIN
+        QSKIP("No mode bits: the user's profile folder keeps the file private");
+#endif
         const QString path = StorePath(AppName);
         QVERIFY(WriteSetting(AppName, Section, "Password", "secret"));
         QCOMPARE(FileMode(path), mode_t(0600));
