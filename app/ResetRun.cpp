@@ -339,6 +339,10 @@ void ResetRun::FinishFile()
         FileDone(Outcome::DryRun, QString(), End::Finished);
         return;
     }
+    // A program that holds the file open (the newsreader, on Windows) would
+    // make the rewrite fail: leave the file and its backup as they are.
+    if (StoppedByFileInUse(path))
+        return;
     if (m_blnMakeBackup) {
         const qint16 backup = modFile::BackupFile(path);
         if (backup < 0) {
@@ -348,6 +352,8 @@ void ResetRun::FinishFile()
             return;
         }
         if (backup == 0) {
+            if (StoppedByFileInUse(path))
+                return;
             const QString text =
                 QStringLiteral("The backup copy ") + modFile::FileNameOfPath(path) +
                 QStringLiteral(".bak could not be made: the file was not changed.");
@@ -361,11 +367,24 @@ void ResetRun::FinishFile()
                         QStringLiteral(" created! You can now make an update in Newsleecher."),
                     1);
         FileDone(Outcome::Rewritten, QString(), End::Finished);
-    } else {
+    } else if (!StoppedByFileInUse(path)) {
         const QString text = QStringLiteral("File access error occured :(");
         emit LogRow(text, 3);
         FileDone(Outcome::Failed, text, End::Finished);
     }
+}
+
+// Ends the file with the one row that asks to close the program holding
+// it, when one does; the next "Go" then finds it free.
+bool ResetRun::StoppedByFileInUse(const QString &path)
+{
+    if (!modFile::InUseByAnotherProgram(path))
+        return false;
+    const QString text = QStringLiteral("The group cache file is in use by another program. "
+                                        "Close the newsreader and press Go again.");
+    emit LogRow(text, 3);
+    FileDone(Outcome::Failed, text, End::Stopped);
+    return true;
 }
 
 // One file is done with: on to the next group over the same connection, or

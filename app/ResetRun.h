@@ -118,6 +118,7 @@ class ResetRun : public QObject
     void DownloadHeader(double id);
     void NextFastProbe();
     void FinishFile();
+    bool StoppedByFileInUse(const QString &path);
     void FileDone(Outcome outcome, const QString &error, End how);
     void FailRemaining(const QString &error);
     void SessionLost();
