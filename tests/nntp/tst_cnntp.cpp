@@ -4,15 +4,11 @@
 #include "common/modMain.h"
 #include "net/modSocketSupport.h"
 #include "nntp/CNNTP.h"
+#include "support/LoopbackPeer.h"
 #include "support/NntpTestServer.h"
 #include "support/TestSupport.h"
 
 #include <QtTest>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using TestSupport::NntpArticleGroup;
 using TestSupport::NntpTestServer;
@@ -36,20 +32,6 @@ QString ExpectedHead(qint64 n)
     return Head(QStringLiteral("Poster ") + num, QStringLiteral("Test article ") + num,
                 modMain::FormatDateText(FirstPosted + (n - 1000) * 3600),
                 num + QStringLiteral(".alt.test@test.invalid"), n);
-}
-
-// A loopback port on which nothing listens.
-quint16 DeadPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
 }
 
 } // namespace
@@ -457,7 +439,7 @@ class tst_CNNTP : public QObject
         quint16 port = server->Port();
         QString user;
         if (fault == "refused")
-            port = DeadPort();
+            port = TestSupport::UnusedPort();
         if (fault == "unknown") {
             host = QStringLiteral("no-such-host.invalid");
             modSocketSupport::SetLookupStarter([](qint32 handle, const QByteArray &) {

@@ -7,14 +7,10 @@
 #include "nntp/CNNTP.h"
 #include "support/ModalDriver.h"
 #include "support/NntpTestServer.h"
+#include "support/TestSockets.h"
 #include "support/TlsFixture.h"
 
 #include <QtTest>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using TestSupport::NntpTestServer;
 using TestSupport::NntpTls;
@@ -264,10 +260,11 @@ class tst_CNNTP_Tls : public QObject
     {
         QFETCH(QString, first);
         QVERIFY(Serve(NntpTls::Implicit, certs.serverCert, certs.serverKey));
-        int blackHole = -1;
-        std::vector<int> queued;
+        namespace Sockets = TestSupport::Sockets;
+        Sockets::Socket blackHole = Sockets::NoSocket;
+        std::vector<Sockets::Socket> queued;
         if (first == QLatin1String("127.0.0.2")) {
-            blackHole = ::socket(AF_INET, SOCK_STREAM, 0);
+            blackHole = Sockets::Open(AF_INET, SOCK_STREAM);
             sockaddr_in a{};
             a.sin_family = AF_INET;
             a.sin_port = htons(server->Port());
@@ -275,7 +272,8 @@ class tst_CNNTP_Tls : public QObject
             QVERIFY(::bind(blackHole, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0);
             QVERIFY(::listen(blackHole, 0) == 0);
             for (int i = 0; i < 2; ++i) { // the backlog is full from then on
-                queued.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+                queued.push_back(Sockets::Open(AF_INET, SOCK_STREAM));
+                Sockets::SetNonBlocking(queued.back());
                 ::connect(queued.back(), reinterpret_cast<sockaddr *>(&a), sizeof a);
             }
         }
@@ -289,10 +287,9 @@ class tst_CNNTP_Tls : public QObject
         });
         client->SetTimeOutValue(Wait / 2);
         const QString outcome = Open(1, QStringLiteral("localhost"));
-        for (int fd : queued)
-            ::close(fd);
-        if (blackHole >= 0)
-            ::close(blackHole);
+        for (Sockets::Socket fd : queued)
+            Sockets::Close(fd);
+        Sockets::Close(blackHole);
         QCOMPARE(outcome, Ready);
         QVERIFY(PasswordSent());
     }

@@ -1,6 +1,8 @@
 #pragma once
 // Runs a piece of a test in a forked child, for conditions that must not
 // reach the test process itself (a file size limit, fewer privileges).
+// Windows has no fork: there no child starts, and tests skip such cases
+// when CanRunInChild() is false.
 #include <QString>
 #include <functional>
 
@@ -11,6 +13,7 @@ namespace TestSupport
 // when the child did not exit normally. The child leaves with _exit, so no
 // destructor or exit handler of the test process runs twice.
 int RunInChild(const std::function<int()> &body);
+bool CanRunInChild();
 
 // The two halves of RunInChild, for a test that acts on the child while it
 // runs (kills it, for example). StartChild returns the child's process id,

@@ -2,13 +2,12 @@
 
 #include "net/CSocket.h"
 
+#include "support/TestSockets.h"
+
 #include <QTest>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace TestSupport {
+using namespace Sockets;
 namespace {
 
 sockaddr_in Loopback(quint16 port)
@@ -20,7 +19,7 @@ sockaddr_in Loopback(quint16 port)
     return sa;
 }
 
-quint16 BoundPort(int handle)
+quint16 BoundPort(Socket handle)
 {
     sockaddr_in sa{};
     socklen_t len = sizeof sa;
@@ -28,13 +27,13 @@ quint16 BoundPort(int handle)
     return ntohs(sa.sin_port);
 }
 
-int BindLoopback(int type)
+Socket BindLoopback(int type)
 {
-    int h = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    Socket h = Open(AF_INET, type);
     sockaddr_in sa = Loopback(0);
-    if (h >= 0 && ::bind(h, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0) {
-        ::close(h);
-        return -1;
+    if (h != NoSocket && ::bind(h, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0) {
+        Close(h);
+        return NoSocket;
     }
     return h;
 }
@@ -44,14 +43,13 @@ int BindLoopback(int type)
 LoopbackPeer::~LoopbackPeer()
 {
     Close();
-    if (m_listen >= 0)
-        ::close(m_listen);
+    Sockets::Close(m_listen);
 }
 
 bool LoopbackPeer::Listen()
 {
     m_listen = BindLoopback(SOCK_STREAM);
-    if (m_listen < 0 || ::listen(m_listen, 8) != 0)
+    if (m_listen == NoSocket || ::listen(m_listen, 8) != 0)
         return false;
     m_port = BoundPort(m_listen);
     return true;
@@ -59,26 +57,29 @@ bool LoopbackPeer::Listen()
 
 bool LoopbackPeer::TryAccept()
 {
-    if (m_conn >= 0)
+    if (m_conn != NoSocket)
         return true;
-    m_conn = ::accept4(m_listen, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    return m_conn >= 0;
+    m_conn = Accept(m_listen);
+    return m_conn != NoSocket;
 }
 
 bool LoopbackPeer::ConnectTo(quint16 port)
 {
-    m_conn = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    m_conn = Open(AF_INET, SOCK_STREAM);
     sockaddr_in sa = Loopback(port);
-    return m_conn >= 0 && ::connect(m_conn, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0;
+    return m_conn != NoSocket &&
+           ::connect(m_conn, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0 &&
+           SetNonBlocking(m_conn); // Pump must not wait
+
 }
 
 bool LoopbackPeer::Send(const QByteArray &bytes)
 {
     qsizetype done = 0;
     while (done < bytes.size()) {
-        ssize_t n = ::send(m_conn, bytes.constData() + done, size_t(bytes.size() - done), MSG_NOSIGNAL);
+        ssize_t n = ::send(m_conn, bytes.constData() + done, size_t(bytes.size() - done), NoSignal);
         if (n < 0) {
-            if (errno != EAGAIN && errno != EINTR)
+            if (!TryAgain())
                 return false;
             QTest::qWait(1); // the far end is served by this thread's loop
             continue;
@@ -91,8 +92,8 @@ bool LoopbackPeer::Send(const QByteArray &bytes)
 bool LoopbackPeer::Pump()
 {
     char chunk[65536];
-    while (!m_sawEnd && m_conn >= 0) {
-        ssize_t n = ::recv(m_conn, chunk, sizeof chunk, MSG_DONTWAIT);
+    while (!m_sawEnd && m_conn != NoSocket) {
+        ssize_t n = ::recv(m_conn, chunk, sizeof chunk, DontWait);
         if (n > 0)
             m_received.append(chunk, n);
         else if (n == 0)
@@ -105,27 +106,24 @@ bool LoopbackPeer::Pump()
 
 void LoopbackPeer::Close(bool reset)
 {
-    if (m_conn < 0)
+    if (m_conn == NoSocket)
         return;
-    if (reset) {
-        linger l{1, 0};
-        ::setsockopt(m_conn, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-    }
-    ::close(m_conn);
-    m_conn = -1;
+    if (reset)
+        SetOption(m_conn, SOL_SOCKET, SO_LINGER, linger{1, 0});
+    Sockets::Close(m_conn);
+    m_conn = NoSocket;
 }
 
 UdpPeer::UdpPeer()
 {
     m_handle = BindLoopback(SOCK_DGRAM);
-    if (m_handle >= 0)
+    if (m_handle != NoSocket && SetNonBlocking(m_handle)) // Pump must not wait
         m_port = BoundPort(m_handle);
 }
 
 UdpPeer::~UdpPeer()
 {
-    if (m_handle >= 0)
-        ::close(m_handle);
+    Close(m_handle);
 }
 
 bool UdpPeer::SendTo(quint16 port, const QByteArray &bytes)
@@ -141,7 +139,7 @@ bool UdpPeer::Pump()
     for (;;) {
         sockaddr_in sa{};
         socklen_t len = sizeof sa;
-        ssize_t n = ::recvfrom(m_handle, buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&sa), &len);
+        ssize_t n = ::recvfrom(m_handle, buffer, sizeof buffer, DontWait, reinterpret_cast<sockaddr *>(&sa), &len);
         if (n < 0)
             break;
         m_fromPort = ntohs(sa.sin_port);
@@ -152,9 +150,9 @@ bool UdpPeer::Pump()
 
 quint16 UnusedPort()
 {
-    int h = BindLoopback(SOCK_STREAM);
+    Socket h = BindLoopback(SOCK_STREAM);
     quint16 port = BoundPort(h);
-    ::close(h);
+    Close(h);
     return port;
 }
 

@@ -2,6 +2,8 @@
 // Plain-socket far ends for socket-layer tests, on 127.0.0.1 only. All calls
 // but ConnectTo are non-blocking, so a test can wait on them with QTRY_*
 // while the event loop serves the object under test.
+#include "support/TestSockets.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QtGlobal>
@@ -36,8 +38,8 @@ public:
     void Close(bool reset = false);
 
 private:
-    int m_listen = -1;
-    int m_conn = -1;
+    Sockets::Socket m_listen = Sockets::NoSocket;
+    Sockets::Socket m_conn = Sockets::NoSocket;
     quint16 m_port = 0;
     QByteArray m_received;
     bool m_sawEnd = false;
@@ -60,7 +62,7 @@ public:
 private:
     QList<QByteArray> m_datagrams;
     quint16 m_fromPort = 0;
-    int m_handle = -1;
+    Sockets::Socket m_handle = Sockets::NoSocket;
     quint16 m_port = 0;
 };
 

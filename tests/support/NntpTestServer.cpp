@@ -5,16 +5,9 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "support/TestSockets.h"
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -23,6 +16,8 @@
 
 namespace TestSupport
 {
+
+using namespace Sockets;
 
 namespace
 {
@@ -41,7 +36,7 @@ QByteArray Stuffed(const QList<QByteArray> &lines)
 }
 
 struct Client {
-    int fd = -1;
+    Socket fd = NoSocket;
     QByteArray input;
     int event = 0;
     QByteArray group;
@@ -107,8 +102,8 @@ struct NntpTestServer::Impl {
     int connections = 0;
     int open = 0;
     // Runtime
-    int listenFd = -1;
-    int wake[2] = {-1, -1};
+    Socket listenFd = NoSocket;
+    Socket wake[2] = {NoSocket, NoSocket};
     quint16 port = 0;
     std::atomic<bool> stopping{false};
     std::thread thread;
@@ -116,7 +111,7 @@ struct NntpTestServer::Impl {
 
     void Run();
     bool Wait(qint64 microseconds);
-    bool SendAll(int fd, const char *data, qsizetype size);
+    bool SendAll(Socket fd, const char *data, qsizetype size);
     bool SendTo(Client &c, const char *data, qsizetype size);
     bool FlushTls(Client &c, qsizetype limit = -1);
     void BeginTls(Client &c);
@@ -141,11 +136,10 @@ bool NntpTestServer::Start(quint16 port, bool ipv6)
 {
     if (d->thread.joinable())
         return true;
-    d->listenFd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (d->listenFd < 0)
+    d->listenFd = Open(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM);
+    if (d->listenFd == NoSocket)
         return false;
-    int one = 1;
-    ::setsockopt(d->listenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    AllowRebind(d->listenFd);
     sockaddr_storage storage{};
     socklen_t len = sizeof storage;
     auto *addr = reinterpret_cast<sockaddr *>(&storage);
@@ -154,7 +148,7 @@ bool NntpTestServer::Start(quint16 port, bool ipv6)
         a6->sin6_family = AF_INET6;
         a6->sin6_port = htons(port);
         a6->sin6_addr = in6addr_loopback;
-        ::setsockopt(d->listenFd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
+        SetOption(d->listenFd, IPPROTO_IPV6, IPV6_V6ONLY, 1);
     } else {
         auto *a4 = reinterpret_cast<sockaddr_in *>(&storage);
         a4->sin_family = AF_INET;
@@ -163,9 +157,9 @@ bool NntpTestServer::Start(quint16 port, bool ipv6)
     }
     if (::bind(d->listenFd, addr, ipv6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in)) != 0 ||
         ::listen(d->listenFd, 16) != 0 || ::getsockname(d->listenFd, addr, &len) != 0 ||
-        ::pipe2(d->wake, O_CLOEXEC) != 0) {
-        ::close(d->listenFd);
-        d->listenFd = -1;
+        !OpenWake(d->wake)) {
+        Close(d->listenFd);
+        d->listenFd = NoSocket;
         return false;
     }
     d->port = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6 *>(&storage)->sin6_port
@@ -180,19 +174,17 @@ void NntpTestServer::Stop()
     if (!d->thread.joinable())
         return;
     d->stopping = true;
-    const char b = 'x';
-    [[maybe_unused]] auto n = ::write(d->wake[1], &b, 1);
+    Poke(d->wake);
     d->thread.join();
     for (Client &c : d->clients) {
-        ::close(c.fd);
+        Close(c.fd);
         if (c.ssl)
             SSL_free(c.ssl);
     }
     d->clients.clear();
-    ::close(d->listenFd);
-    ::close(d->wake[0]);
-    ::close(d->wake[1]);
-    d->listenFd = d->wake[0] = d->wake[1] = -1;
+    Close(d->listenFd);
+    CloseWake(d->wake);
+    d->listenFd = NoSocket;
     std::lock_guard lock(d->mutex);
     d->open = 0;
 }
@@ -495,24 +487,23 @@ QByteArray NntpTestServer::Impl::Answer(Client &c, const QByteArray &rawLine, bo
 bool NntpTestServer::Impl::Wait(qint64 microseconds)
 {
     pollfd p{wake[0], POLLIN, 0};
-    const timespec ts{time_t(microseconds / 1000000), long(microseconds % 1000000) * 1000};
-    return ::ppoll(&p, 1, &ts, nullptr) == 0; // false: stop requested
+    return Poll(&p, 1, microseconds) == 0; // false: stop requested
 }
 
-bool NntpTestServer::Impl::SendAll(int fd, const char *data, qsizetype size)
+bool NntpTestServer::Impl::SendAll(Socket fd, const char *data, qsizetype size)
 {
     while (size > 0) {
         pollfd p[2] = {{fd, POLLOUT, 0}, {wake[0], POLLIN, 0}};
-        if (::poll(p, 2, -1) < 0) {
-            if (errno == EINTR)
+        if (Poll(p, 2, -1) < 0) {
+            if (TryAgain())
                 continue;
             return false;
         }
         if (p[1].revents)
             return false;
-        const ssize_t n = ::send(fd, data, size_t(size), MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t n = ::send(fd, data, size_t(size), NoSignal | DontWait);
         if (n < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+            if (TryAgain())
                 continue;
             return false;
         }
@@ -618,7 +609,7 @@ bool NntpTestServer::Impl::TlsInput(Client &c, const char *data, qsizetype size,
         if (c.greetAfterHandshake) {
             c.greetAfterHandshake = false;
             Respond(c, greetingEvent, Greeting(), false);
-            if (c.fd < 0)
+            if (c.fd == NoSocket)
                 return false;
         }
     }
@@ -649,7 +640,7 @@ QByteArray NntpTestServer::Impl::Greeting()
 void NntpTestServer::Impl::Drop(Client &c)
 {
     if (c.ssl) {
-        if (c.tlsUp && c.fd >= 0) {
+        if (c.tlsUp && c.fd != NoSocket) {
             SSL_shutdown(c.ssl); // close_notify
             FlushTls(c);
         }
@@ -657,9 +648,8 @@ void NntpTestServer::Impl::Drop(Client &c)
         ERR_clear_error();
         c.ssl = nullptr;
     }
-    if (c.fd >= 0)
-        ::close(c.fd);
-    c.fd = -1;
+    Close(c.fd);
+    c.fd = NoSocket;
     std::lock_guard lock(mutex);
     --open;
 }
@@ -674,8 +664,7 @@ void NntpTestServer::Impl::Respond(Client &c, int event, QByteArray reply, bool 
         if (silentFrom >= 0 && event >= silentFrom)
             return;
         if (resetAt == event) {
-            const linger hard{1, 0};
-            ::setsockopt(c.fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+            SetOption(c.fd, SOL_SOCKET, SO_LINGER, linger{1, 0});
             reset = true;
         }
         if (closeAt == event) {
@@ -726,18 +715,17 @@ void NntpTestServer::Impl::Run()
         fds.push_back({listenFd, POLLIN, 0});
         for (const Client &c : clients)
             fds.push_back({c.fd, POLLIN, 0});
-        if (::poll(fds.data(), fds.size(), -1) < 0) {
-            if (errno == EINTR)
+        if (Poll(fds.data(), fds.size(), -1) < 0) {
+            if (TryAgain())
                 continue;
             break;
         }
         if (fds[0].revents || stopping)
             break;
         if (fds[1].revents & POLLIN) {
-            const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd >= 0) {
-                int one = 1;
-                ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            const Socket fd = Accept(listenFd);
+            if (fd != NoSocket) {
+                SetOption(fd, IPPROTO_TCP, TCP_NODELAY, 1);
                 bool implicitTls;
                 {
                     std::lock_guard lock(mutex);
@@ -765,9 +753,9 @@ void NntpTestServer::Impl::Run()
             if (!c)
                 continue;
             char buf[65536];
-            const ssize_t n = ::recv(c->fd, buf, sizeof buf, MSG_DONTWAIT);
+            const ssize_t n = ::recv(c->fd, buf, sizeof buf, DontWait);
             if (n <= 0) {
-                if (n < 0 && (errno == EAGAIN || errno == EINTR))
+                if (n < 0 && TryAgain())
                     continue;
                 Drop(*c);
                 continue;
@@ -779,7 +767,7 @@ void NntpTestServer::Impl::Run()
                 c->input.append(buf, n);
             }
             qsizetype end;
-            while (c->fd >= 0 && (end = c->input.indexOf('\n')) >= 0) {
+            while (c->fd != NoSocket && (end = c->input.indexOf('\n')) >= 0) {
                 const QByteArray line = c->input.left(end + 1);
                 c->input.remove(0, end + 1);
                 const int event = ++c->event;
@@ -791,7 +779,7 @@ void NntpTestServer::Impl::Run()
                     reply = Answer(*c, line, closeAfter);
                 }
                 Respond(*c, event, reply, closeAfter);
-                if (c->fd >= 0 && c->startTlsNext) {
+                if (c->fd != NoSocket && c->startTlsNext) {
                     // What was sent behind STARTTLS is no part of the session.
                     c->startTlsNext = false;
                     c->input.clear();
@@ -799,7 +787,7 @@ void NntpTestServer::Impl::Run()
                 }
             }
         }
-        std::erase_if(clients, [](const Client &c) { return c.fd < 0; });
+        std::erase_if(clients, [](const Client &c) { return c.fd == NoSocket; });
     }
 }
 

@@ -4,16 +4,15 @@
 #include "support/NntpTestServer.h"
 #include "support/TestSupport.h"
 
+#include "support/TestSockets.h"
+
 #include <QtTest>
 
-#include <arpa/inet.h>
 #include <cctype>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using TestSupport::NntpArticleGroup;
 using TestSupport::NntpTestServer;
+namespace Sockets = TestSupport::Sockets;
 
 namespace
 {
@@ -23,7 +22,7 @@ class Wire
   public:
     explicit Wire(quint16 port)
     {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        m_fd = Sockets::Open(AF_INET, SOCK_STREAM);
         SetTimeout(5000);
         sockaddr_in a{};
         a.sin_family = AF_INET;
@@ -31,16 +30,12 @@ class Wire
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         m_ok = ::connect(m_fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
     }
-    ~Wire() { ::close(m_fd); }
+    ~Wire() { Sockets::Close(m_fd); }
     bool ok() const { return m_ok; }
-    void SetTimeout(int ms)
-    {
-        timeval tv{ms / 1000, (ms % 1000) * 1000};
-        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    }
+    void SetTimeout(int ms) { Sockets::SetReceiveTimeout(m_fd, ms); }
     void Send(const QByteArray &line)
     {
-        QVERIFY(::send(m_fd, line.constData(), line.size(), MSG_NOSIGNAL) == line.size());
+        QVERIFY(::send(m_fd, line.constData(), line.size(), Sockets::NoSignal) == line.size());
     }
     // Reads until the text ends with the given end, the peer closes, or 5 s pass.
     QByteArray ReadUntil(const QByteArray &end, int *reads = nullptr)
@@ -64,7 +59,7 @@ class Wire
     }
 
   private:
-    int m_fd = -1;
+    Sockets::Socket m_fd = Sockets::NoSocket;
     bool m_ok = false;
 };
 
