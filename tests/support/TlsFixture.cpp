@@ -1,5 +1,6 @@
 #include "support/TlsFixture.h"
 
+#include "support/TestFiles.h"
 #include "support/TestSupport.h"
 
 #include <QProcess>
@@ -36,7 +37,11 @@ bool Run(const QString &folder, const QStringList &arguments, QString *why)
 bool MakeCertificate(const QString &folder, const QString &base, const QString &names,
                      bool selfSigned, QString *why)
 {
+    // An empty configuration of its own: the certificates do not depend on
+    // the machine's openssl.cnf, and an openssl built for Windows has none.
     QStringList args{QStringLiteral("req"),
+                     QStringLiteral("-config"),
+                     QStringLiteral("openssl.cnf"),
                      QStringLiteral("-x509"),
                      QStringLiteral("-newkey"),
                      QStringLiteral("ec"),
@@ -68,6 +73,10 @@ TlsFixture TlsFixture::Make()
     const auto path = [&](const char *name) {
         return f.folder + QLatin1Char('/') + QLatin1String(name);
     };
+    if (!WriteFileBytes(path("openssl.cnf"), {})) {
+        f.whyMissing = QStringLiteral("cannot write into ") + f.folder;
+        return f;
+    }
     const bool ok =
         MakeCertificate(f.folder, QStringLiteral("ca"),
                         QStringLiteral("basicConstraints=critical,CA:TRUE"), true, &f.whyMissing) &&
