@@ -134,8 +134,6 @@ bool HeldOpenElsewhere(const QString &target)
 } // namespace os
 
 // Windows reads ahead on its own for a file read from start to end.
-void AdviseSequentialReading(const QFile &)
-{
-}
+void AdviseSequentialReading(const QFile &) {}
 
 } // namespace modFile

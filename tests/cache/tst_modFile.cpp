@@ -171,7 +171,7 @@ void tst_modFile::fullDiskKeepsEarlierBackup()
 void tst_modFile::temporaryFileOfAnotherWriter()
 {
 #ifdef _WIN32
-    QSKIP("flock and symbolic links; tst_modFile_win holds the temporary file the Windows way");
+    QSKIP("the writer at work is held with flock, and a symbolic link is made");
 #else
     const QString dir = TestSupport::MakeTempFolder();
     const QString path = dir + "/g.nc1";
