@@ -119,6 +119,8 @@ qint64 Recv(int handle, char *data, qint64 length, int *error)
 {
     const qint64 n = ::recv(handle, data, CallLength(length), 0);
     *error = n < 0 ? Fail() : 0;
+    if (n == 0 && length > 0 && (*error = Os::EndOfStreamError(handle)) != 0)
+        return -1;
     return n;
 }
 

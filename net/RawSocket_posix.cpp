@@ -11,6 +11,8 @@ int Os::LastError() { return MapErrno(errno); }
 
 const int Os::SendFlags = MSG_NOSIGNAL;
 
+int Os::EndOfStreamError(int) { return 0; }
+
 int MapErrno(int e)
 {
     switch (e) {

@@ -42,6 +42,17 @@ int Os::LastError() { return MapErrno(::WSAGetLastError()); }
 
 const int Os::SendFlags = 0;
 
+// A reset can read as an orderly end (Wine's recv drops the error); a send
+// of nothing still meets it. After an orderly end, or our own shutdown, it
+// succeeds or fails otherwise.
+int Os::EndOfStreamError(int handle)
+{
+    if (::send(SOCKET(handle), "", 0, 0) == 0)
+        return 0;
+    const int error = ::WSAGetLastError();
+    return error == WSAECONNRESET || error == WSAECONNABORTED ? error : 0;
+}
+
 // The numbers are Windows' own already; the few system codes Winsock also
 // reports get their socket counterparts.
 int MapErrno(int e)

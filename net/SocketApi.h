@@ -26,5 +26,8 @@ void Startup();
 int LastError();
 // Flags for every send: a send to a closed connection must not end the process.
 extern const int SendFlags;
+// The failure an end of stream on a connection may hide: 0 when the peer
+// really ended it in order.
+int EndOfStreamError(int handle);
 
 } // namespace RawSocket::Os

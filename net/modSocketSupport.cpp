@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 #include "net/CSocket.h"
+#include "net/ConnectWatch.h"
 #include "net/RawSocket.h"
 #include "net/SocketErrorText.h"
 
@@ -390,7 +391,22 @@ bool DestroySocketWindow()
     return true;
 }
 
-void WatchConnect(int handle) { SetWatch(handle, Mode::Connecting, false, true); }
+void WatchConnect(int handle)
+{
+    SetWatch(handle, Mode::Connecting, false, true);
+    Entry *e = Find(handle);
+    if (!e)
+        return;
+    const quint64 serial = e->Serial;
+    ConnectWatch::Follow(handle, S().Window, [handle, serial](bool ended) {
+        Entry *entry = Find(handle, serial);
+        if (!entry || entry->Watch != Mode::Connecting)
+            return false;
+        if (ended)
+            CompleteConnect(handle, entry);
+        return !ended;
+    });
+}
 
 void WatchAccept(int handle) { SetWatch(handle, Mode::Listening, true, false); }
 
