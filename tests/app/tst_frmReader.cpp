@@ -8,6 +8,7 @@
 #include "ui/frmAbout.h"
 #include "ui/frmOptions.h"
 #include "ui/modSettings.h"
+#include "ui/modStartFolder.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -167,7 +168,7 @@ class tst_frmReader : public QObject
         const QString path = folder + QStringLiteral("/alt.test.nc1");
         QVERIFY(QFile(path).open(QIODevice::WriteOnly));
 
-        QCOMPARE(OpenWithDialog(path), QCoreApplication::applicationDirPath());
+        QCOMPARE(OpenWithDialog(path), modStartFolder::FirstFolder());
         QCOMPARE(Control<QLineEdit>("Text1")->text(), path);
         QCOMPARE(Control<QLabel>("lbInfo_0")->text(), QStringLiteral("alt.test"));
         QCOMPARE(modSettings::ReadSetting(modSettings::AppName, modSettings::Section,
