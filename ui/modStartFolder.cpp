@@ -15,8 +15,8 @@ QString GroupsFolderUnder(const QStringList &bases)
     for (const QString &base : bases) {
         if (base.trimmed().isEmpty() || QDir::isRelativePath(QDir::fromNativeSeparators(base)))
             continue;
-        const QString folder = QDir::cleanPath(QDir::fromNativeSeparators(base) + QLatin1Char('/') +
-                                               GroupsSubfolder);
+        const QString folder =
+            QDir::cleanPath(QDir::fromNativeSeparators(base) + QLatin1Char('/') + GroupsSubfolder);
         if (!QFileInfo(folder).isDir())
             continue;
         if (first.isEmpty())
