@@ -2,8 +2,6 @@
 
 #include "net/CSocket.h"
 
-#include "support/TestSockets.h"
-
 #include <QTest>
 
 namespace TestSupport {
@@ -70,7 +68,6 @@ bool LoopbackPeer::ConnectTo(quint16 port)
     return m_conn != NoSocket &&
            ::connect(m_conn, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0 &&
            SetNonBlocking(m_conn); // Pump must not wait
-
 }
 
 bool LoopbackPeer::Send(const QByteArray &bytes)

@@ -2,9 +2,8 @@
 // its fault knobs and its record are checked here with a plain blocking
 // client that shares no code with the program.
 #include "support/NntpTestServer.h"
-#include "support/TestSupport.h"
-
 #include "support/TestSockets.h"
+#include "support/TestSupport.h"
 
 #include <QtTest>
 
