@@ -402,6 +402,7 @@ void CSocket::CloseSocket()
     if (m_lngState == 7) {
         m_lngState = 8;
         RawSocket::Shutdown(m_lngSocketHandle, true);
+        modSocketSupport::WatchPeerClose(m_lngSocketHandle);
         return;
     }
     ReleaseSocket();

@@ -2,7 +2,7 @@
 
 #include "common/Error.h"
 #include "net/CSocket.h"
-#include "net/ConnectWatch.h"
+#include "net/ReadinessPoll.h"
 #include "net/RawSocket.h"
 #include "net/SocketErrorText.h"
 
@@ -398,13 +398,33 @@ void WatchConnect(int handle)
     if (!e)
         return;
     const quint64 serial = e->Serial;
-    ConnectWatch::Follow(handle, S().Window, [handle, serial](bool ended) {
+    const auto wait = ReadinessPoll::Wait::Connect;
+    ReadinessPoll::Follow(handle, wait, S().Window, [handle, serial](bool ready) {
         Entry *entry = Find(handle, serial);
         if (!entry || entry->Watch != Mode::Connecting)
             return false;
-        if (ended)
+        if (ready)
             CompleteConnect(handle, entry);
-        return !ended;
+        return !ready;
+    });
+}
+
+void WatchPeerClose(int handle)
+{
+    Entry *e = Find(handle);
+    if (!e || e->Watch != Mode::Connected)
+        return;
+    const quint64 serial = e->Serial;
+    // Until the handle is released: whatever the peer still sends is read
+    // on the way to its end.
+    const auto wait = ReadinessPoll::Wait::Readable;
+    ReadinessPoll::Follow(handle, wait, S().Window, [handle, serial](bool ready) {
+        Entry *entry = Find(handle, serial);
+        if (!entry || entry->Watch != Mode::Connected)
+            return false;
+        if (ready)
+            Deliver(handle, entry, EventRead, 0);
+        return true;
     });
 }
 

@@ -41,6 +41,8 @@ bool DestroySocketWindow();
 // platform would have told its event selection by itself.
 void WatchConnect(int handle);
 void WatchAccept(int handle);
+// Our side of the connection is shut down: the peer's close comes next.
+void WatchPeerClose(int handle);
 // One write event once the handle can take more data.
 void WatchWrite(int handle);
 // Queues an event for the handle; dropped if the handle is released first.

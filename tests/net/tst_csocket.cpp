@@ -25,6 +25,7 @@ private slots:
     void connectFailingAtOnceRaisesError();
     void weCloseFirstAndCloseTwice();
     void peerSendsAndClosesAtOnce();
+    void weCloseOnTheLastReply();
     void resetByPeer();
     void writeAfterPeerClosedDoesNotKill();
     void smallSendProgressThenComplete();
@@ -263,6 +264,27 @@ void tst_CSocket::peerSendsAndClosesAtOnce()
     QVERIFY(got == sent);
     QCOMPARE(events, (QList<int>{1, 2}));
     QCOMPARE(socket.SocketHandle(), -1);
+}
+
+void tst_CSocket::weCloseOnTheLastReply()
+{
+    // What the news client does on a goodbye: it closes while the server's
+    // own close is already on its way. The close must still finish.
+    LoopbackPeer peer;
+    CSocket socket;
+    ErrorLog errors(socket);
+    QSignalSpy closed(&socket, &CSocket::OnClose);
+    QVERIFY(TestSupport::ConnectSocket(socket, peer));
+    connect(&socket, &CSocket::OnDataArrival, this, [&] {
+        QByteArray got;
+        socket.GetData(got);
+        socket.CloseSocket();
+    });
+    QVERIFY(peer.Send("205 bye\r\n"));
+    peer.Close();
+    QTRY_COMPARE(closed.count(), 1);
+    QCOMPARE(socket.State(), 0);
+    QVERIFY(errors.Entries.isEmpty());
 }
 
 void tst_CSocket::resetByPeer()
