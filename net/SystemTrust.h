@@ -7,7 +7,8 @@
 
 namespace SystemTrust {
 
-// Adds the system's trusted roots to the store; returns how many it added.
+// Adds the system's trusted roots to the store; returns how many it handed
+// over (those the store held already count too).
 int AddRoots(X509_STORE *store);
 
 } // namespace SystemTrust
