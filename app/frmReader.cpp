@@ -303,6 +303,9 @@ void frmReader::OpenGroupFile(const QString &path)
                               modFile::FolderOfPath(path));
     m_strGroupFile = path;
     lbInfo[0]->setText(modNBZ::GroupNameFromPath(path));
+    // With the file chosen (also from the command line or a file manager),
+    // the day count is what is typed next.
+    Text2->setFocus(Qt::OtherFocusReason);
 }
 
 // ---------------------------------------------------------------------------

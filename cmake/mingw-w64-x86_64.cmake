@@ -6,7 +6,11 @@ set(_mingw x86_64-w64-mingw32)
 set(CMAKE_C_COMPILER ${_mingw}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${_mingw}-g++-posix)
 set(CMAKE_RC_COMPILER ${_mingw}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${_mingw})
+# Qt and OpenSSL built for Windows live in prefixes of their own
+# (POINTWIND_WIN_PREFIXES, set by scripts/windows.sh), searched beside
+# MinGW's own root; nothing of the Linux host is taken.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES POINTWIND_WIN_PREFIXES)
+set(CMAKE_FIND_ROOT_PATH /usr/${_mingw} ${POINTWIND_WIN_PREFIXES})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

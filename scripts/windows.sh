@@ -2,16 +2,19 @@
 # The Windows edition, cross-built on Debian 12 and tested under Wine.
 #   scripts/windows.sh            toolchain, Pointwind, tests under Wine, zip and installer
 #   scripts/windows.sh toolchain  only Qt and OpenSSL for MinGW (into the cache)
-#   scripts/windows.sh build      toolchain and Pointwind, no tests, no deliverables
+#   scripts/windows.sh build [targets]  toolchain and Pointwind, nothing else
+#   scripts/windows.sh ctest [args]     CTest under Wine in the built tree
+#   scripts/windows.sh package          up to the zip and the installer
+#   scripts/windows.sh checks           all but the test suite under Wine
 # Qt and OpenSSL are built once from Debian's own source packages into
 # $POINTWIND_WIN_CACHE (default /var/cache/pointwind-win64), keyed by their
 # versions and configuration, so later runs on the same machine reuse them.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 what="${1:-all}"
-export POINTWIND_EXTRA_PACKAGES="g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
- binutils-mingw-w64-x86-64 qt6-base-dev-tools wine64 xvfb xauth nsis dpkg-dev perl make
- zip unzip imagemagick xdotool ${POINTWIND_EXTRA_PACKAGES:-}"
+win_packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+    qt6-base-dev-tools wine64 xvfb xauth nsis dpkg-dev perl make zip imagemagick xdotool)
+export POINTWIND_EXTRA_PACKAGES="${win_packages[*]} ${POINTWIND_EXTRA_PACKAGES:-}"
 source "$root/scripts/deps.sh"
 
 cache="${POINTWIND_WIN_CACHE:-/var/cache/pointwind-win64}"
@@ -88,6 +91,10 @@ build_qt() {
         # font database that only the Direct2D build provides.
         sed -i 's/^#if QT_CONFIG(directwrite3)$/#if QT_CONFIG(directwrite3) \&\& QT_CONFIG(direct2d)/' \
             "$src/src/plugins/platforms/windows/qwindowsintegration.cpp"
+        # Without OpenGL, the window code must not reach for the dynamic
+        # OpenGL loader, which Qt 6.4.2 leaves switched on.
+        sed -i 's/^#if QT_CONFIG(dynamicgl)$/#if QT_CONFIG(dynamicgl) \&\& QT_CONFIG(opengl)/' \
+            "$src/src/plugins/platforms/windows/qwindowswindow.cpp"
         local b="$cache/qt-build-$key"
         cmake -S "$src" -B "$b" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
             -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
@@ -107,7 +114,7 @@ build_openssl() {
         local b="$cache/openssl-build"
         rm -rf "$b" && cp -a "$src" "$b"
         (cd "$b" && ./Configure mingw64 --cross-compile-prefix=x86_64-w64-mingw32- shared no-tests \
-            no-docs --prefix="$prefix" --libdir=lib >/dev/null &&
+            --prefix="$prefix" --libdir=lib >/dev/null &&
             make -s -j"$jobs" >/dev/null && make -s install_sw >/dev/null)
         touch "$prefix/.done"
         rm -rf "$b"
@@ -150,7 +157,7 @@ wine=/usr/lib/wine/wine64
 
 configure_pointwind() {
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-        -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$QT_PREFIX" \
+        -DCMAKE_BUILD_TYPE=Release -DPOINTWIND_WIN_PREFIXES="$QT_PREFIX;$OPENSSL_PREFIX" \
         -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
         -DOPENSSL_ROOT_DIR="$OPENSSL_PREFIX" -DPOINTWIND_BENCH=OFF \
         -DCMAKE_CROSSCOMPILING_EMULATOR="$wine" >/dev/null
@@ -221,17 +228,26 @@ make_bundle() {
         echo "Qt $(basename "$QT_PREFIX" | cut -d- -f2) (Qt6Core, Qt6Gui, Qt6Widgets and plugins): LGPL-3.0,"
         echo "  see Qt-LGPL-3.0.txt; the source is Debian's qt6-base source package."
         echo "  Qt bundles these, under their own licences:"
-        local j
-        for j in "$qt_src"/src/3rdparty/{zlib,pcre2,libpng,freetype,harfbuzz-ng,md4c,double-conversion,sha3,tinycbor,forkfd,easing,icc}/qt_attribution.json; do
-            [[ -f "$j" ]] || continue
-            python3 - "$j" <<'PY'
-import json, sys
-data = json.load(open(sys.argv[1]))
-for e in data if isinstance(data, list) else [data]:
-    print("  - %s %s: %s. %s" % (e.get("Name", ""), e.get("Version", ""), e.get("License", ""),
-                               " ".join(e.get("Copyright", "").split())[:300]))
+        # Qt's attribution files name each bundled library's licence file.
+        python3 - "$qt_src" "$stage_dir/licenses" <<'PY'
+import json, os, sys
+src, out = sys.argv[1], sys.argv[2]
+for lib in ("zlib", "pcre2", "libpng", "freetype", "harfbuzz-ng", "md4c", "double-conversion",
+            "sha3", "tinycbor", "forkfd", "easing", "icc"):
+    path = os.path.join(src, "src/3rdparty", lib, "qt_attribution.json")
+    if not os.path.exists(path):
+        continue
+    data = json.loads(open(path, encoding="utf-8").read(), strict=False)
+    for e in data if isinstance(data, list) else [data]:
+        line = "  - %s %s: %s" % (e.get("Name", lib), e.get("Version", ""), e.get("License", ""))
+        lic = e.get("LicenseFile")
+        if lic and os.path.exists(os.path.join(os.path.dirname(path), lic)):
+            name = "Qt-%s-%s.txt" % (e.get("Id", lib), os.path.basename(lic).split(".")[0])
+            text = open(os.path.join(os.path.dirname(path), lic), encoding="utf-8", errors="replace").read()
+            open(os.path.join(out, name), "w", newline="\r\n").write(text)
+            line += ", see " + name
+        print(line)
 PY
-        done
         echo "OpenSSL $(basename "$OPENSSL_PREFIX" | cut -d- -f2) (libssl, libcrypto): Apache-2.0, see OpenSSL-Apache-2.0.txt."
         echo "GCC runtime (libstdc++, libgcc): GPL-3.0 with the GCC Runtime Library Exception."
         echo "MinGW-w64 winpthreads: MIT and BSD-3-Clause (mingw-w64 project)."
@@ -271,10 +287,12 @@ stage "zip $(du -h "$build/$name.zip" | cut -f1), installer $(du -h "$build/$nam
 [[ "$what" == package ]] && exit 0
 
 # ---- the test suite under Wine ------------------------------------------
-s=$SECONDS
-/usr/lib/wine/wineserver -p 2>/dev/null || true
-(cd "$build" && ctest --output-on-failure -j"$jobs")
-stage "test suite under Wine" "$s"
+if [[ "$what" != checks ]]; then
+    s=$SECONDS
+    /usr/lib/wine/wineserver -p 2>/dev/null || true
+    (cd "$build" && ctest --output-on-failure -j"$jobs")
+    stage "test suite under Wine" "$s"
+fi
 
 # ---- the deliverables under Wine ----------------------------------------
 # The portable folder must run on its own: no WINEPATH from here on.
@@ -323,23 +341,29 @@ printf '31415\rnew = 12\rall = 48211\rver = 2\rlu  = 1733011200\r\r127.0.0.1\r25
 before="$(sha256sum <"$file")"
 printf '[Settings]\r\nNNTPServer=127.0.0.1\r\nNNTPPort=%s\r\nLogin=0\r\n' "$port" >"$roaming/Quillo!.ini"
 shot="$root/docs/screenshot-windows.png"
+# Wine's own desktop draws the window as Windows would, frame and all.
 xvfb-run -a -s "-screen 0 1024x768x24" bash -s "$wine" "$stage_dir/pointwind.exe" "$file" "$shot" <<'XEOF'
-set -euo pipefail
+set -uo pipefail
 wine="$1" exe="$2" file="$3" shot="$4"
-"$wine" "$exe" "$file" &
+"$wine" explorer /desktop=Pointwind,760x560 "$exe" "$file" &
 pid=$!
-win="$(timeout 60 xdotool search --sync --onlyvisible --name '^Pointwind' | head -1)"
+desk=""
+for _ in $(seq 1 120); do
+    desk="$(xdotool search --name '^Pointwind - Wine desktop' 2>/dev/null | head -1)"
+    [[ -n "$desk" ]] && xdotool search --name '^Pointwind v' >/dev/null 2>&1 && break
+    sleep 0.5
+done
 sleep 2
-xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus "$win"
-# The day count box has the focus; Enter starts the run.
+xdotool windowfocus --sync "$desk"
+# The file is open and the day count box has the focus; Enter starts the run.
 xdotool type --delay 100 30
 xdotool key Return
 for _ in $(seq 1 120); do [[ -f "$file.bak" ]] && break; sleep 0.5; done
 sleep 3
-import -window root "$shot"
-xdotool key --window "$win" alt+F4 || true
-sleep 2
-kill "$pid" 2>/dev/null || true
+import -window "$desk" "$shot"
+kill "$pid" 2>/dev/null
+/usr/lib/wine/wineserver -k 2>/dev/null
+exit 0
 XEOF
 [[ -f "$file.bak" && "$(sha256sum <"$file")" != "$before" ]] ||
     { echo "the window did not rewrite the file under Wine" >&2; exit 1; }

@@ -36,6 +36,8 @@ int main(int argc, char *argv[])
     go->click();
     if (!QTest::qWaitFor([&] { return go->text() == QLatin1String("Finished!"); }, 60000)) {
         std::fprintf(stderr, "the run did not finish\n");
+        for (const QString &row : TestSupport::LogMessages(window))
+            std::fprintf(stderr, "  %s\n", qPrintable(row));
         return 1;
     }
     // Let the goodbye of the server reach the log too.
