@@ -156,8 +156,15 @@ void CNNTP::Disconnect()
 
 void CNNTP::SendAsynch(const QString &strCommand, const QString &strArguments)
 {
-    if (!m_objControlSocket)
+    if (!m_objControlSocket) {
+        // A command after the connection is gone must not leave its caller
+        // waiting for a reply that cannot come; a QUIT has nothing to say.
+        const bool quiet = m_lngState == StateQuit || strCommand == QLatin1String("QUIT");
+        m_lngState = StateIdle;
+        if (!quiet)
+            emit SessionProtocolMessage(SocketErrorText(ErrorNotConnected), 3);
         return;
+    }
     m_strResponse.clear();
     m_strLastCommand = strCommand;
     m_strLastArguments = strArguments;

@@ -534,6 +534,9 @@ class tst_CNNTP : public QObject
         QCOMPARE(rec->Failures(), QStringList());
         client->SelectGroup(QStringLiteral("alt.test"));
         QCOMPARE(rec->Failures(), QStringList{"msg3:Socket is not connected."});
+        // The socket is gone by now: the next command is answered all the same.
+        client->SelectGroup(QStringLiteral("alt.test"));
+        QCOMPARE(rec->Failures().size(), 2);
     }
 
     // ---- re-entrancy --------------------------------------------------------------------------
