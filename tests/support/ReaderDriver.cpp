@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRandomGenerator>
@@ -62,15 +63,26 @@ bool OpenGroupFile(frmReader &window, const QString &path)
     if (!open)
         return false;
     open->click();
-    return *done;
+    // A platform's own dialog (Windows has one) cannot be answered from
+    // here: it stays open until the deadline cancels it, and the window
+    // then keeps no file.
+    const auto *box = window.findChild<QLineEdit *>(QStringLiteral("Text1"));
+    return *done && box && box->text().endsWith(QFileInfo(path).fileName());
 }
 
 QStringList LogMessages(const frmReader &window)
 {
     QStringList messages;
     const auto *log = window.findChild<QTreeWidget *>(QStringLiteral("lstLog"));
-    for (int i = 0; log && i < log->topLevelItemCount(); ++i)
-        messages << log->topLevelItem(i)->text(0).section(QLatin1Char(' '), 1);
+    for (int i = 0; log && i < log->topLevelItemCount(); ++i) {
+        // The row is the time, a space and the message, which is also the
+        // tip; a time such as "5:07:12 PM" has spaces of its own.
+        const QTreeWidgetItem *row = log->topLevelItem(i);
+        const QString message = row->toolTip(0);
+        const QString text = row->text(0);
+        messages << (text.endsWith(QLatin1Char(' ') + message) ? message
+                                                               : text.section(QLatin1Char(' '), 1));
+    }
     return messages;
 }
 

@@ -29,7 +29,7 @@ void StoreServerSettings(const QString &server, int port, const QString &user = 
 void AnswerFileDialog(QFileDialog *dialog, const QString &path);
 
 // Opens `path` with the window's open button, answering its file dialog.
-// False when no dialog appeared.
+// False when no dialog appeared or the window did not take the file.
 bool OpenGroupFile(frmReader &window, const QString &path);
 
 // The log's messages in order, each without the time and its space.

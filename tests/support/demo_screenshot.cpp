@@ -15,6 +15,9 @@
 
 int main(int argc, char *argv[])
 {
+    // The open dialog is answered by typing into Qt's own: a platform's
+    // dialog (Windows has one) runs outside the reach of this program.
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     QApplication app(argc, argv);
     if (argc != 4) {
         std::fprintf(stderr, "usage: demo_screenshot GROUP_FILE DAYS OUTPUT.png\n");
