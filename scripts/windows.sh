@@ -144,12 +144,12 @@ toolchain
 build="${POINTWIND_WIN_BUILD:-$build}"
 mingw_runtime="$(dirname "$(x86_64-w64-mingw32-g++-posix -print-libgcc-file-name)")"
 winepath_dirs=("$QT_PREFIX/bin" "$OPENSSL_PREFIX/bin" "$mingw_runtime" /usr/x86_64-w64-mingw32/lib)
-# Wine finds the DLLs along WINEPATH (its own syntax: Z: is /) and Qt its
-# plugins along QT_PLUGIN_PATH.
+# Wine finds the DLLs along WINEPATH (its own syntax: Z: is /); Qt finds its
+# plugins beside its own DLLs.
 wine_env() {
     local IFS=';' p=()
     for d in "${winepath_dirs[@]}"; do p+=("Z:${d//\//\\}"); done
-    export WINEPATH="${p[*]}" QT_PLUGIN_PATH="$QT_PREFIX/plugins"
+    export WINEPATH="${p[*]}"
     export WINEPREFIX="${WINEPREFIX:-$build/wineprefix}" WINEDEBUG="${WINEDEBUG:--all}"
     export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 }
@@ -296,7 +296,7 @@ fi
 
 # ---- the deliverables under Wine ----------------------------------------
 # The portable folder must run on its own: no WINEPATH from here on.
-unset WINEPATH QT_PLUGIN_PATH
+unset WINEPATH
 linux_build="$root/build"
 s=$SECONDS
 cmake -S "$root" -B "$linux_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -3,7 +3,8 @@
 ;          -DFILES=install.nsh -DUNFILES=uninstall.nsh pointwind.nsi
 ; FILES and UNFILES list the portable folder's files, so that uninstalling
 ; removes exactly what was installed.
-Unicode true
+; A 64-bit installer for a 64-bit program (Unicode throughout).
+Target amd64-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel user
 !include "MUI2.nsh"
