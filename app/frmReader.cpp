@@ -10,6 +10,7 @@
 #include "ui/modStartFolder.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -298,7 +299,8 @@ void frmReader::Command5_Click()
 
 void frmReader::OpenGroupFile(const QString &path)
 {
-    Text1->setText(path);
+    // Shown the way the platform writes paths ("\" on Windows).
+    Text1->setText(QDir::toNativeSeparators(path));
     modSettings::WriteSetting(modSettings::AppName, modSettings::Section, QStringLiteral("Path"),
                               modFile::FolderOfPath(path));
     m_strGroupFile = path;

@@ -13,7 +13,7 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 what="${1:-all}"
 win_packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-    qt6-base-dev-tools wine64 xvfb xauth nsis dpkg-dev perl make zip imagemagick xdotool)
+    qt6-base-dev-tools wine64 fonts-wine xvfb xauth nsis dpkg-dev perl make zip imagemagick xdotool)
 export POINTWIND_EXTRA_PACKAGES="${win_packages[*]} ${POINTWIND_EXTRA_PACKAGES:-}"
 source "$root/scripts/deps.sh"
 
@@ -336,6 +336,10 @@ for attempt in $(seq 1 50); do
 done
 [[ -n "$server_pid" ]] || { echo "the test news server could not start" >&2; exit 1; }
 mkdir -p "$work/groups" "$roaming"
+# Windows has Tahoma and Marlett; a Wine prefix finds them only in its own
+# font folder, and without them line edits draw their text out of sight.
+mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+cp -n /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 file="$work/groups/$group.nc1"
 printf '31415\rnew = 12\rall = 48211\rver = 2\rlu  = 1733011200\r\r127.0.0.1\r250990\r\r' >"$file"
 before="$(sha256sum <"$file")"
@@ -355,9 +359,9 @@ for _ in $(seq 1 120); do
 done
 sleep 2
 xdotool windowfocus --sync "$desk"
-# The file is open and the day count box has the focus; Enter starts the run.
+# The file is open and the day count box has the focus; Tab moves on to Go.
 xdotool type --delay 100 30
-xdotool key Return
+xdotool key Tab Return
 for _ in $(seq 1 120); do [[ -f "$file.bak" ]] && break; sleep 0.5; done
 sleep 3
 import -window "$desk" "$shot"

@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
@@ -169,7 +170,7 @@ class tst_frmReader : public QObject
         QVERIFY(QFile(path).open(QIODevice::WriteOnly));
 
         QCOMPARE(OpenWithDialog(path), modStartFolder::FirstFolder());
-        QCOMPARE(Control<QLineEdit>("Text1")->text(), path);
+        QCOMPARE(Control<QLineEdit>("Text1")->text(), QDir::toNativeSeparators(path));
         QCOMPARE(Control<QLabel>("lbInfo_0")->text(), QStringLiteral("alt.test"));
         QCOMPARE(modSettings::ReadSetting(modSettings::AppName, modSettings::Section,
                                           QStringLiteral("Path")),
@@ -194,7 +195,8 @@ class tst_frmReader : public QObject
     {
         const QString folder = TestSupport::MakeTempFolder();
         w->OpenGroupFile(folder + QStringLiteral("/alt.named.nc1"));
-        QCOMPARE(Control<QLineEdit>("Text1")->text(), folder + QStringLiteral("/alt.named.nc1"));
+        QCOMPARE(Control<QLineEdit>("Text1")->text(),
+                 QDir::toNativeSeparators(folder + QStringLiteral("/alt.named.nc1")));
         QCOMPARE(Control<QLabel>("lbInfo_0")->text(), QStringLiteral("alt.named"));
         QCOMPARE(modSettings::ReadSetting(modSettings::AppName, modSettings::Section,
                                           QStringLiteral("Path")),
