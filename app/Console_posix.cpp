@@ -40,4 +40,6 @@ QString ReadLine(bool echo)
 
 void UseParentConsole() {}
 
+QStringList ExpandWildcards(const QStringList &files) { return files; }
+
 } // namespace Console

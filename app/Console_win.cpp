@@ -1,5 +1,8 @@
 #include "app/Console.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 #include <iterator>
 #include <windows.h>
 
@@ -135,6 +138,27 @@ void UseParentConsole()
         SetStdHandle(STD_OUTPUT_HANDLE, console);
     if (!err)
         SetStdHandle(STD_ERROR_HANDLE, console);
+}
+
+QStringList ExpandWildcards(const QStringList &files)
+{
+    QStringList expanded;
+    for (const QString &file : files) {
+        const QFileInfo info(file);
+        const QString name = info.fileName();
+        if (!name.contains(QLatin1Char('*')) && !name.contains(QLatin1Char('?'))) {
+            expanded << file;
+            continue;
+        }
+        const QDir folder = info.dir();
+        const QStringList matches =
+            folder.entryList({name}, QDir::Files | QDir::Hidden, QDir::Name | QDir::IgnoreCase);
+        if (matches.isEmpty())
+            expanded << file;
+        for (const QString &match : matches)
+            expanded << folder.filePath(match);
+    }
+    return expanded;
 }
 
 } // namespace Console

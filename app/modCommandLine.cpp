@@ -117,6 +117,7 @@ QString Parse(const QStringList &arguments, Options &o)
     }
     if (o.days.isEmpty())
         return QStringLiteral("--days is missing");
+    o.files = Console::ExpandWildcards(o.files);
     if (o.files.isEmpty())
         return QStringLiteral("no group cache file given");
     return QString();

@@ -176,6 +176,21 @@ class tst_commandLine : public QObject
         QCOMPARE(file.value("outcome").toString(), QStringLiteral("dry-run"));
     }
 
+    // Nothing expands "*" before a Windows program sees it; on Linux the
+    // shell does, and a name with a "*" in it is taken as it stands.
+    void wildcards()
+    {
+        File("alt.a");
+        File("alt.b");
+        const Result r = Run({"--days", "4", "--dry-run", "--json", folder + "/alt.*.nc1"});
+#ifdef Q_OS_WIN
+        QCOMPARE(r.status, 0);
+        QCOMPARE(Groups(), QStringList({"alt.a", "alt.b"}));
+#else
+        QCOMPARE(r.status, 2);
+#endif
+    }
+
     void badUsage_data()
     {
         QTest::addColumn<QStringList>("arguments");
