@@ -6,6 +6,8 @@
 // refused at once on loopback would wait forever. Likewise the peer's close
 // that came while the watch was being renewed is lost once we have shut
 // down our own side: a connection we close would never finish closing.
+// And a reset of a connection in use may go unreported: the owner would
+// wait for its reply deadline and take the reset for a silent server.
 #include <QObject>
 #include <functional>
 
@@ -14,6 +16,7 @@ namespace ReadinessPoll {
 enum class Wait {
     Connect,  // the connect's end: connected or failed
     Readable, // data, the peer's end, or a reset
+    InUse,    // the same on a connection in use, looked at less often
 };
 
 // Asked with false whether the wait still stands (false ends it), with true

@@ -8,6 +8,9 @@
 namespace {
 // Short beside the 300 ms after which a name's next address is tried.
 constexpr int kLookInterval = 50;
+// A connection in use is mostly served by its notifications; this only
+// bounds how long a lost reset goes unseen, well inside any reply deadline.
+constexpr int kInUseInterval = 100;
 
 bool Ready(int handle, ReadinessPoll::Wait what)
 {
@@ -33,7 +36,7 @@ void ReadinessPoll::Follow(int handle, Wait what, QObject *context, Check check)
         return;
     auto *timer = new QTimer(context);
     QObject::connect(timer, &QTimer::timeout, timer, [timer, handle, what, check] {
-        timer->setInterval(kLookInterval);
+        timer->setInterval(what == ReadinessPoll::Wait::InUse ? kInUseInterval : kLookInterval);
         // The check may take the context, and the timer with it, away.
         if (!check(false) || (Ready(handle, what) && !check(true)))
             timer->deleteLater();

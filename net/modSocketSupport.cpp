@@ -79,6 +79,21 @@ void Deliver(int handle, Entry *e, int event, int error)
     e->Owner->HandleSocketEvent(handle, event, error);
 }
 
+// A connection, for as long as it is one, is also looked at by the
+// readiness poll where the platform may leave its reset unreported: the
+// reset (like anything else readable) then still reaches the owner's read.
+void FollowConnection(int handle, quint64 serial)
+{
+    ReadinessPoll::Follow(handle, ReadinessPoll::Wait::InUse, S().Window, [handle, serial](bool ready) {
+        Entry *entry = Find(handle, serial);
+        if (!entry || entry->Watch != Mode::Connected)
+            return false;
+        if (ready)
+            Deliver(handle, entry, EventRead, 0);
+        return true;
+    });
+}
+
 void CompleteConnect(int handle, Entry *e)
 {
     int error = RawSocket::PendingError(handle);
@@ -91,6 +106,7 @@ void CompleteConnect(int handle, Entry *e)
         // it can take data.
         e->Watch = Mode::Connected;
         Enable(e->Read, true);
+        FollowConnection(handle, e->Serial);
     }
     Deliver(handle, e, EventConnect, error);
 }
@@ -295,8 +311,10 @@ bool RegisterSocket(int handle, CSocket *owner)
     quint16 port;
     if (RawSocket::IsStream(handle, &stream) && !stream)
         SetWatch(handle, Mode::Datagram, true, true);
-    else if (RawSocket::PeerAddress(handle, &address, &port))
+    else if (RawSocket::PeerAddress(handle, &address, &port)) {
         SetWatch(handle, Mode::Connected, true, true); // a connection taken over by Accept
+        FollowConnection(handle, serial);
+    }
     else if (RawSocket::IsListening(handle))
         SetWatch(handle, Mode::Listening, true, false);
     return true;
