@@ -309,14 +309,14 @@ bool RegisterSocket(int handle, CSocket *owner)
     bool stream = true;
     quint32 address;
     quint16 port;
-    if (RawSocket::IsStream(handle, &stream) && !stream)
+    if (RawSocket::IsStream(handle, &stream) && !stream) {
         SetWatch(handle, Mode::Datagram, true, true);
-    else if (RawSocket::PeerAddress(handle, &address, &port)) {
+    } else if (RawSocket::PeerAddress(handle, &address, &port)) {
         SetWatch(handle, Mode::Connected, true, true); // a connection taken over by Accept
         FollowConnection(handle, serial);
-    }
-    else if (RawSocket::IsListening(handle))
+    } else if (RawSocket::IsListening(handle)) {
         SetWatch(handle, Mode::Listening, true, false);
+    }
     return true;
 }
 
