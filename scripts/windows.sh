@@ -154,6 +154,14 @@ wine_env() {
     export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 }
 wine=/usr/lib/wine/wine64
+# One Wine server for the whole run instead of one per test program. Wine's
+# desktop process keeps the output of the program that started it open for
+# as long as it lives (CTest then waits on it), and two tests starting at
+# once race to start it: one started here, attached to nothing, serves all.
+start_wine_desktop() {
+    /usr/lib/wine/wineserver -p 2>/dev/null || true
+    "$wine" explorer.exe /desktop </dev/null >/dev/null 2>&1 &
+}
 
 configure_pointwind() {
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
@@ -168,8 +176,7 @@ configure_pointwind
 wine_env
 if [[ "$what" == ctest ]]; then
     shift
-    # One Wine server for the whole run instead of one per test program.
-    /usr/lib/wine/wineserver -p 2>/dev/null || true
+    start_wine_desktop
     cd "$build" && exec ctest --output-on-failure "$@"
 fi
 if [[ "$what" == build ]]; then
@@ -289,7 +296,7 @@ stage "zip $(du -h "$build/$name.zip" | cut -f1), installer $(du -h "$build/$nam
 # ---- the test suite under Wine ------------------------------------------
 if [[ "$what" != checks ]]; then
     s=$SECONDS
-    /usr/lib/wine/wineserver -p 2>/dev/null || true
+    start_wine_desktop
     # Wine now and then drops a socket notification that Windows delivers;
     # a test program that fails is run once more, and fails CI if it fails
     # again.
