@@ -82,16 +82,31 @@ void Deliver(int handle, Entry *e, int event, int error)
 // A connection, for as long as it is one, is also looked at by the
 // readiness poll where the platform may leave its reset unreported: the
 // reset (like anything else readable) then still reaches the owner's read.
-void FollowConnection(int handle, quint64 serial)
+// Has the readiness poll look at the handle for as long as it stays this
+// entry in `mode`; `onReady` hears each look and says whether to go on.
+template <class OnReady>
+void PollWhile(int handle, quint64 serial, Mode mode, ReadinessPoll::Wait wait, OnReady onReady)
 {
-    ReadinessPoll::Follow(handle, ReadinessPoll::Wait::InUse, S().Window, [handle, serial](bool ready) {
+    ReadinessPoll::Follow(handle, wait, S().Window, [=](bool ready) {
         Entry *entry = Find(handle, serial);
-        if (!entry || entry->Watch != Mode::Connected)
-            return false;
+        return entry && entry->Watch == mode && onReady(entry, ready);
+    });
+}
+
+// Whatever a connected socket's poll finds readable is read as a notifier
+// would read it.
+void PollConnected(int handle, quint64 serial, ReadinessPoll::Wait wait)
+{
+    PollWhile(handle, serial, Mode::Connected, wait, [handle](Entry *entry, bool ready) {
         if (ready)
             Deliver(handle, entry, EventRead, 0);
         return true;
     });
+}
+
+void FollowConnection(int handle, quint64 serial)
+{
+    PollConnected(handle, serial, ReadinessPoll::Wait::InUse);
 }
 
 void CompleteConnect(int handle, Entry *e)
@@ -415,16 +430,12 @@ void WatchConnect(int handle)
     Entry *e = Find(handle);
     if (!e)
         return;
-    const quint64 serial = e->Serial;
-    const auto wait = ReadinessPoll::Wait::Connect;
-    ReadinessPoll::Follow(handle, wait, S().Window, [handle, serial](bool ready) {
-        Entry *entry = Find(handle, serial);
-        if (!entry || entry->Watch != Mode::Connecting)
-            return false;
-        if (ready)
-            CompleteConnect(handle, entry);
-        return !ready;
-    });
+    PollWhile(handle, e->Serial, Mode::Connecting, ReadinessPoll::Wait::Connect,
+              [handle](Entry *entry, bool ready) {
+                  if (ready)
+                      CompleteConnect(handle, entry);
+                  return !ready;
+              });
 }
 
 void WatchPeerClose(int handle)
@@ -432,18 +443,9 @@ void WatchPeerClose(int handle)
     Entry *e = Find(handle);
     if (!e || e->Watch != Mode::Connected)
         return;
-    const quint64 serial = e->Serial;
     // Until the handle is released: whatever the peer still sends is read
     // on the way to its end.
-    const auto wait = ReadinessPoll::Wait::Readable;
-    ReadinessPoll::Follow(handle, wait, S().Window, [handle, serial](bool ready) {
-        Entry *entry = Find(handle, serial);
-        if (!entry || entry->Watch != Mode::Connected)
-            return false;
-        if (ready)
-            Deliver(handle, entry, EventRead, 0);
-        return true;
-    });
+    PollConnected(handle, e->Serial, ReadinessPoll::Wait::Readable);
 }
 
 void WatchAccept(int handle) { SetWatch(handle, Mode::Listening, true, false); }

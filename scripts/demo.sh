@@ -38,24 +38,11 @@ trap cleanup EXIT
 trap "exit 1" INT TERM
 
 # The group: 250,000 articles posted evenly over the last 120 days, each
-# reply 20 ms late like a server some way off. Pointwind stores ports up to
-# 32767, so the server gets a free one below that.
+# reply 20 ms late like a server some way off.
 group="alt.binaries.pointwind.demo"
-for attempt in $(seq 1 50); do
-    port=$((10000 + RANDOM % 22768))
-    "$build/tests/support/nntp_test_server" --port "$port" --group "$group" \
-        --low 1000 --high 251000 --days 120 --delay 20 >"$work/server.log" 2>&1 &
-    server_pid=$!
-    for _ in $(seq 1 50); do
-        grep -q '^Serving' "$work/server.log" 2>/dev/null && break
-        kill -0 "$server_pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    grep -q '^Serving' "$work/server.log" && break
-    wait "$server_pid" 2>/dev/null || true
-    server_pid=""
-done
-[[ -n "$server_pid" ]] || { echo "the demo news server could not start" >&2; exit 1; }
+source "$root/scripts/test_server.sh"
+start_test_server "$build/tests/support/nntp_test_server" "$work/server.log" --group "$group" \
+    --low 1000 --high 251000 --days 120 --delay 20
 cat "$work/server.log"
 
 # A group cache file as the newsreader leaves it, and a settings store that

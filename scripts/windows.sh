@@ -330,21 +330,9 @@ local_data="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local"
 # The window: opens the file named on its command line, runs to the end
 # driven by keys alone, and is pictured.
 group="alt.binaries.pointwind.demo"
-for attempt in $(seq 1 50); do
-    port=$((10000 + RANDOM % 22768))
-    "$linux_build/tests/support/nntp_test_server" --port "$port" --group "$group" \
-        --low 1000 --high 251000 --days 120 >"$work/server.log" 2>&1 &
-    server_pid=$!
-    for _ in $(seq 1 50); do
-        grep -q '^Serving' "$work/server.log" 2>/dev/null && break
-        kill -0 "$server_pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    grep -q '^Serving' "$work/server.log" && break
-    wait "$server_pid" 2>/dev/null || true
-    server_pid=""
-done
-[[ -n "$server_pid" ]] || { echo "the test news server could not start" >&2; exit 1; }
+source "$root/scripts/test_server.sh"
+start_test_server "$linux_build/tests/support/nntp_test_server" "$work/server.log" --group "$group" \
+    --low 1000 --high 251000 --days 120
 mkdir -p "$work/groups" "$roaming"
 # Windows has Tahoma and Marlett; a Wine prefix finds them only in its own
 # font folder, and without them line edits draw their text out of sight.
