@@ -3,6 +3,7 @@
 #include "app/modPictures.h"
 #include "cache/modFile.h"
 #include "cache/modNBZ.h"
+#include "nntp/CNNTP.h"
 #include "ui/CCommonDialog.h"
 #include "ui/frmAbout.h"
 #include "ui/frmOptions.h"
@@ -10,11 +11,14 @@
 #include "ui/modStartFolder.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -23,11 +27,17 @@
 #include <QLocale>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSet>
+#include <QTimer>
 #include <QTreeWidget>
+#include <memory>
 #include <optional>
+#include <utility>
 
 namespace
 {
@@ -40,6 +50,18 @@ const QString Finished = QStringLiteral("Finished!");
 constexpr int Twips(int twips)
 {
     return twips / 15;
+}
+
+// The log's height alone, and with the progress bar of a run over several
+// files beneath it.
+constexpr int LogHeight = 184;
+constexpr int LogHeightWithProgress = 162;
+
+// A path that names an existing group cache file.
+bool IsGroupCacheFile(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.isFile() && !modNBZ::GroupNameFromPath(info.fileName()).isEmpty();
 }
 
 } // namespace
@@ -63,9 +85,11 @@ frmReader::frmReader(QWidget *parent)
     connect(m_objRun, &ResetRun::ServerMissing, this, &frmReader::m_objRun_ServerMissing);
     connect(m_objRun, &ResetRun::Connecting, this, &frmReader::m_objRun_Connecting);
     connect(m_objRun, &ResetRun::RunEnded, this, &frmReader::m_objRun_RunEnded);
+    connect(m_objRun, &ResetRun::FileStarted, this, &frmReader::m_objRun_FileStarted);
     connect(Check1, &QCheckBox::toggled, m_objRun, &ResetRun::SetMakeBackup);
     m_objRun->SetMakeBackup(Check1->isChecked());
     VScroll1->setValue(2);
+    setAcceptDrops(true);
 
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         QRect frame = frameGeometry();
@@ -181,7 +205,7 @@ void frmReader::BuildControls()
 
     lstLog = new QTreeWidget(fraMain);
     lstLog->setObjectName(QStringLiteral("lstLog"));
-    lstLog->setGeometry(10, 86, 490, 184);
+    lstLog->setGeometry(10, 86, 490, LogHeight);
     lstLog->setHeaderLabels({QStringLiteral("Message")});
     lstLog->setRootIsDecorated(false);
     lstLog->setUniformRowHeights(true);
@@ -190,6 +214,16 @@ void frmReader::BuildControls()
     lstLog->setFocusPolicy(Qt::ClickFocus);
     lstLog->header()->setStretchLastSection(false);
     lstLog->setColumnWidth(0, 466);
+
+    // Shown only while several files are chosen: the group reached of all.
+    ProgressBar1 = new QProgressBar(fraMain);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setGeometry(10, 86 + LogHeightWithProgress + 4, 490, 18);
+    ProgressBar1->setFormat(QStringLiteral("%v of %m"));
+    ProgressBar1->setFocusPolicy(Qt::NoFocus);
+    ProgressBar1->setRange(0, 1);
+    ProgressBar1->setValue(0);
+    ProgressBar1->hide();
 
     Command1 = new QPushButton(Go, client);
     Command1->setObjectName(QStringLiteral("Command1"));
@@ -254,6 +288,7 @@ void frmReader::Form_Unload()
 {
     if (m_objRun)
         m_objRun->Cancel();
+    EndMultiRun();
 }
 
 void frmReader::Command2_Click()
@@ -280,8 +315,11 @@ void frmReader::Command5_Click()
 {
     // The pointer a run finds belongs to the run's group: a run may not go on
     // to write it into a file chosen meanwhile.
-    if (m_objRun->RunUnderWay())
+    FlushSummary();
+    if (m_objRun->RunUnderWay()) {
         m_objRun->Cancel();
+        EndMultiRun();
+    }
 
     CCommonDialog dialog;
     dialog.hwnd = this;
@@ -289,8 +327,11 @@ void frmReader::Command5_Click()
     dialog.InitialDir =
         modSettings::ReadProgramSetting(QStringLiteral("Path"), modStartFolder::FirstFolder());
     dialog.Filter = QStringLiteral("Group Header (*.nc1)") + QChar(0) + QStringLiteral("*.nc1");
+    dialog.AllowMultiSelect = true;
     const QString result = dialog.ShowOpen();
-    if (!result.isEmpty())
+    if (dialog.FileNames.size() > 1)
+        OpenGroupFiles(dialog.FileNames);
+    else if (!result.isEmpty())
         OpenGroupFile(result.chopped(1));
     Command1->setText(Go);
     Text2->setFocus(Qt::OtherFocusReason);
@@ -304,10 +345,92 @@ void frmReader::OpenGroupFile(const QString &path)
     modSettings::WriteSetting(modSettings::AppName, modSettings::Section, QStringLiteral("Path"),
                               modFile::FolderOfPath(path));
     m_strGroupFile = path;
+    m_colGroupFiles = {path};
+    ShowFileCount(false);
     lbInfo[0]->setText(modNBZ::GroupNameFromPath(path));
     // With the file chosen (also from the command line or a file manager),
     // the day count is what is typed next.
     Text2->setFocus(Qt::OtherFocusReason);
+}
+
+void frmReader::OpenGroupFiles(const QStringList &paths)
+{
+    QStringList chosen;
+    QSet<QString> seen;
+    for (const QString &path : paths) {
+        if (!IsGroupCacheFile(path)) {
+            AddLogRow(QDir::toNativeSeparators(path) +
+                          QStringLiteral(" is no group cache file (*.nc1): left out."),
+                      2);
+            continue;
+        }
+        // The same file twice would be rewound twice over one search.
+        const QFileInfo info(path);
+        if (seen.contains(info.canonicalFilePath()))
+            continue;
+        seen.insert(info.canonicalFilePath());
+        chosen << info.absoluteFilePath();
+    }
+    if (chosen.isEmpty())
+        return;
+    FlushSummary();
+    if (m_objRun->RunUnderWay()) {
+        m_objRun->Cancel();
+        EndMultiRun();
+    }
+    Command1->setText(Go);
+    if (chosen.size() == 1) {
+        OpenGroupFile(chosen.first());
+        return;
+    }
+    m_colGroupFiles = chosen;
+    m_strGroupFile.clear();
+    modSettings::WriteSetting(modSettings::AppName, modSettings::Section, QStringLiteral("Path"),
+                              modFile::FolderOfPath(chosen.first()));
+    QStringList shown;
+    for (const QString &path : chosen)
+        shown << QDir::toNativeSeparators(path);
+    Text1->setText(QStringLiteral("%1 group cache files").arg(chosen.size()));
+    Text1->setCursorPosition(0);
+    Text1->setToolTip(shown.join(QLatin1Char('\n')));
+    lbInfo[0]->clear();
+    ShowFileCount(true);
+    ProgressBar1->setRange(0, int(chosen.size()));
+    ProgressBar1->setValue(0);
+    Text2->setFocus(Qt::OtherFocusReason);
+}
+
+// With one file the window is exactly as it always was; several make room
+// for the progress bar under the log.
+void frmReader::ShowFileCount(bool several)
+{
+    if (!several)
+        Text1->setToolTip(QString());
+    lstLog->resize(lstLog->width(), several ? LogHeightWithProgress : LogHeight);
+    ProgressBar1->setVisible(several);
+}
+
+void frmReader::dragEnterEvent(QDragEnterEvent *event)
+{
+    const QMimeData *data = event->mimeData();
+    if (data->hasUrls()) {
+        for (const QUrl &url : data->urls()) {
+            if (url.isLocalFile()) {
+                event->acceptProposedAction();
+                return;
+            }
+        }
+    }
+    event->ignore();
+}
+
+void frmReader::dropEvent(QDropEvent *event)
+{
+    QStringList paths;
+    for (const QUrl &url : event->mimeData()->urls())
+        paths << (url.isLocalFile() ? url.toLocalFile() : url.toDisplayString());
+    event->acceptProposedAction();
+    OpenGroupFiles(paths);
 }
 
 // ---------------------------------------------------------------------------
@@ -401,16 +524,139 @@ void frmReader::AddLogRow(const QString &strMessage, int MessageType)
 void frmReader::Command1_Click()
 {
     if (Command1->text() == Go || Command1->text() == Finished) {
-        m_objRun->Start({{m_strGroupFile, lbInfo[0]->text()}}, Text2->text());
+        if (m_colGroupFiles.size() > 1)
+            StartMultiRun();
+        else
+            m_objRun->Start({{m_strGroupFile, lbInfo[0]->text()}}, Text2->text());
     } else {
         Command1->setText(Go);
+        // A file is written inside one step of the run, never across two:
+        // the group in progress has not been touched yet.
+        const bool multi = m_blnMultiRun;
+        const int done = std::max(m_intRunFile, 0);
         m_objRun->Cancel();
+        if (multi) {
+            AddLogRow(QStringLiteral("Cancelled: %1 of %2 groups done (%3); the others were left "
+                                     "untouched.")
+                          .arg(done)
+                          .arg(m_colRunFiles.size())
+                          .arg(MultiRunCounts(done)),
+                      2);
+            EndMultiRun();
+        }
     }
+}
+
+void frmReader::StartMultiRun()
+{
+    FlushSummary();
+    m_colRunFiles.clear();
+    int withBackup = 0;
+    for (const QString &path : std::as_const(m_colGroupFiles)) {
+        m_colRunFiles.append({path, modNBZ::GroupNameFromPath(path)});
+        if (modFile::FileExists(path + QStringLiteral(".bak")))
+            ++withBackup;
+    }
+    m_intRunFile = -1;
+    ProgressBar1->setRange(0, int(m_colRunFiles.size()));
+    ProgressBar1->setValue(0);
+    // One question for all the files whose backup exists, when there are
+    // several: nobody should have to answer it dozens of times.
+    if (withBackup > 1) {
+        auto toAll = std::make_shared<std::optional<int>>();
+        m_fnOldBackupQuestion = modFile::SetBackupQuestion([this, toAll](const QString &text) {
+            if (*toAll)
+                return **toAll;
+            QMessageBox box(this);
+            box.setWindowTitle(QGuiApplication::applicationDisplayName());
+            box.setIcon(QMessageBox::NoIcon);
+            box.setText(QString(text).replace(QLatin1String("\r\n"), QLatin1String("\n")));
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::YesToAll | QMessageBox::No |
+                                   QMessageBox::NoToAll | QMessageBox::Cancel);
+            box.setDefaultButton(QMessageBox::Yes);
+            box.setEscapeButton(QMessageBox::Cancel);
+            switch (box.exec()) {
+            case QMessageBox::YesToAll:
+                *toAll = int(modFile::AnswerYes);
+                return int(modFile::AnswerYes);
+            case QMessageBox::Yes:
+                return int(modFile::AnswerYes);
+            case QMessageBox::NoToAll:
+                *toAll = int(modFile::AnswerNo);
+                return int(modFile::AnswerNo);
+            case QMessageBox::No:
+                return int(modFile::AnswerNo);
+            default:
+                return int(modFile::AnswerCancel);
+            }
+        });
+    }
+    m_blnMultiRun = true;
+    if (!m_objRun->Start(m_colRunFiles, Text2->text()))
+        EndMultiRun();
+}
+
+// The run over several files is over (or never started): the ordinary
+// question again, and the log's rows without a group's name.
+void frmReader::EndMultiRun()
+{
+    if (m_fnOldBackupQuestion) {
+        modFile::SetBackupQuestion(*m_fnOldBackupQuestion);
+        m_fnOldBackupQuestion.reset();
+    }
+    m_blnMultiRun = false;
+    m_intRunFile = -1;
+}
+
+// "n rewritten, m failed" over the first `upTo` files of the run, the
+// failed ones named.
+QString frmReader::MultiRunCounts(int upTo) const
+{
+    int rewritten = 0;
+    QStringList failed;
+    const QList<ResetRun::FileResult> &results = m_objRun->Results();
+    for (int i = 0; i < upTo && i < results.size(); ++i) {
+        if (results.at(i).outcome == ResetRun::Outcome::Failed)
+            failed << results.at(i).group;
+        else
+            ++rewritten;
+    }
+    QString text = QStringLiteral("%1 rewritten, %2 failed").arg(rewritten).arg(failed.size());
+    if (!failed.isEmpty())
+        text += QStringLiteral(": ") + failed.join(QStringLiteral(", "));
+    return text;
 }
 
 void frmReader::m_objRun_LogRow(const QString &strMessage, int MessageType)
 {
-    AddLogRow(strMessage, MessageType);
+    if (m_blnMultiRun && m_intRunFile >= 0)
+        AddLogRow(m_colRunFiles.at(m_intRunFile).second + QStringLiteral(": ") + strMessage,
+                  MessageType);
+    else
+        AddLogRow(strMessage, MessageType);
+    if (!m_strPendingSummary.isEmpty() && m_objRun->Client()->State() != 4)
+        FlushSummary();
+}
+
+void frmReader::FlushSummary()
+{
+    if (m_strPendingSummary.isEmpty())
+        return;
+    const QString text = std::exchange(m_strPendingSummary, QString());
+    AddLogRow(text, m_intPendingSummaryKind);
+}
+
+void frmReader::m_objRun_FileStarted(int index)
+{
+    if (!m_blnMultiRun || index < 0 || index >= m_colRunFiles.size())
+        return;
+    m_intRunFile = index;
+    const QString group = m_colRunFiles.at(index).second;
+    lbInfo[0]->setText(group);
+    ProgressBar1->setValue(index + 1);
+    AddLogRow(
+        QStringLiteral("Group %1 of %2: %3").arg(index + 1).arg(m_colRunFiles.size()).arg(group),
+        1);
 }
 
 void frmReader::m_objRun_ShowHeader(double ArticleID, const QString &Subject,
@@ -437,6 +683,26 @@ void frmReader::m_objRun_Connecting()
 
 void frmReader::m_objRun_RunEnded(ResetRun::End how)
 {
+    if (m_blnMultiRun) {
+        // Every file has had its turn, whatever became of the last one.
+        const int files = int(m_colRunFiles.size());
+        ProgressBar1->setValue(files);
+        bool failed = false;
+        for (const ResetRun::FileResult &result : m_objRun->Results())
+            failed |= result.outcome == ResetRun::Outcome::Failed;
+        EndMultiRun();
+        // The server's goodbye still comes; the summary is the row the user
+        // should find last.
+        m_strPendingSummary = MultiRunCounts(files);
+        m_intPendingSummaryKind = failed ? 2 : 1;
+        if (m_objRun->Client()->State() == 4)
+            QTimer::singleShot(3000, this, &frmReader::FlushSummary);
+        else
+            FlushSummary();
+        Command1->setText(Finished);
+        Command2->setFocus(Qt::OtherFocusReason);
+        return;
+    }
     if (how == ResetRun::End::Stopped) {
         Command1->setText(Go);
     } else if (how == ResetRun::End::Finished) {

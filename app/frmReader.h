@@ -11,12 +11,16 @@
 #include <functional>
 
 #include "app/ResetRun.h"
+#include "cache/modFile.h"
+
+#include <optional>
 
 class QAction;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
 class QScrollBar;
 class QTreeWidget;
@@ -48,9 +52,15 @@ class frmReader : public QMainWindow
     // Opens a group cache file: the window shows its group and the open
     // dialog starts in its folder next time.
     void OpenGroupFile(const QString &path);
+    // Chooses the group cache files among `paths` (dropped, or named on the
+    // command line): whatever is no existing .nc1 file gets one log row and
+    // is left out; one file left is opened as above, several are all run.
+    void OpenGroupFiles(const QStringList &paths);
 
   protected:
     void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
   private slots:
@@ -68,9 +78,15 @@ class frmReader : public QMainWindow
     void m_objRun_ServerMissing(const QString &text);
     void m_objRun_Connecting();
     void m_objRun_RunEnded(ResetRun::End how);
+    void m_objRun_FileStarted(int index);
 
   private:
     void BuildControls();
+    void ShowFileCount(bool several);
+    void StartMultiRun();
+    void EndMultiRun();
+    QString MultiRunCounts(int upTo) const;
+    void FlushSummary();
     void Form_Unload();
     void Text2_GotFocus();
     bool Text2_KeyPress(int KeyAscii);
@@ -87,6 +103,7 @@ class frmReader : public QMainWindow
     QGroupBox *fraMain;
     QLabel *Label2[4];
     QTreeWidget *lstLog;
+    QProgressBar *ProgressBar1;
     QPushButton *Command1;
     QPushButton *Command2;
     QAction *mnuOptions;
@@ -97,6 +114,18 @@ class frmReader : public QMainWindow
     ResetRun *m_objRun = nullptr;
     ErrorBoxFunction m_fnErrorBox;
 
-    // The chosen file.
+    // The chosen file; with several chosen, all of them in order.
     QString m_strGroupFile;
+    QStringList m_colGroupFiles;
+
+    // The run over several files: its files (path, group), the one being
+    // worked on (-1 before the first) and the backup question it replaced.
+    QList<std::pair<QString, QString>> m_colRunFiles;
+    int m_intRunFile = -1;
+    bool m_blnMultiRun = false;
+    std::optional<modFile::QuestionFunction> m_fnOldBackupQuestion;
+    // The summary row of a finished run, held back until the server's
+    // goodbye has been logged.
+    QString m_strPendingSummary;
+    int m_intPendingSummaryKind = 1;
 };

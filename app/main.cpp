@@ -32,7 +32,11 @@ int main(int argc, char *argv[])
     const QStringList arguments = QCoreApplication::arguments().mid(1);
     try {
         frmReader window;
-        if (!arguments.isEmpty())
+        // A file manager passes a selection of several files as several
+        // arguments.
+        if (arguments.size() > 1)
+            window.OpenGroupFiles(arguments);
+        else if (!arguments.isEmpty())
             window.OpenGroupFile(QFileInfo(arguments.first()).absoluteFilePath());
         window.show();
         return app.exec();

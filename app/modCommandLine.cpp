@@ -212,7 +212,7 @@ QString Usage()
 {
     return QStringLiteral(
         "Usage: pointwind --days N [options] FILE.nc1...\n"
-        "       pointwind [FILE.nc1]   (the window)\n"
+        "       pointwind [FILE.nc1...]   (the window)\n"
         "\n"
         "Rewinds the last-read pointer of each group cache file to the article\n"
         "posted N days ago, over one connection to the news server.\n"

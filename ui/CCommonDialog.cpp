@@ -59,7 +59,9 @@ QString CCommonDialog::ShowFileDialog(bool save)
 {
     QFileDialog dialog(hwnd, DialogTitle, InitialDir);
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::AnyFile);
+    FileNames.clear();
+    dialog.setFileMode(!save && AllowMultiSelect ? QFileDialog::ExistingFiles
+                                                 : QFileDialog::AnyFile);
     if (save)
         dialog.setOption(QFileDialog::DontConfirmOverwrite);
     const QStringList filters = NameFilters(Filter);
@@ -76,6 +78,7 @@ QString CCommonDialog::ShowFileDialog(bool save)
         return QString();
     if (!filters.isEmpty())
         m_intFilterIndex = qMax(0, filters.indexOf(dialog.selectedNameFilter()));
+    FileNames = chosen;
     return chosen.first() + QChar(0);
 }
 

@@ -20,6 +20,11 @@ class CCommonDialog
     QString Filter;
     QString InitialDir;
     QString filename; // put in the file-name box at the start
+    // Lets the open dialog take several existing files at once; it then
+    // takes only files that exist.
+    bool AllowMultiSelect = false;
+    // Every file the last dialog chose, in the order it gave them.
+    QStringList FileNames;
 
     // The chosen file followed by one NUL character (callers strip it), or
     // empty text on cancel. The open dialog also takes a name of a file

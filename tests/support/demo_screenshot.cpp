@@ -1,7 +1,9 @@
 // Runs one reset with the main window and saves a picture of the window
 // when it has finished, for the README. scripts/demo.sh --screenshot runs
-// it under a virtual X server with a throwaway settings store.
-//   demo_screenshot GROUP_FILE DAYS OUTPUT.png
+// it under a virtual X server with a throwaway settings store. One file is
+// opened with the open dialog; several are handed over as a file manager
+// does, and run together.
+//   demo_screenshot GROUP_FILE... DAYS OUTPUT.png
 #include "app/frmReader.h"
 #include "app/modPictures.h"
 #include "support/ReaderDriver.h"
@@ -19,21 +21,29 @@ int main(int argc, char *argv[])
     // dialog (Windows has one) runs outside the reach of this program.
     QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     QApplication app(argc, argv);
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: demo_screenshot GROUP_FILE DAYS OUTPUT.png\n");
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: demo_screenshot GROUP_FILE... DAYS OUTPUT.png\n");
         return 2;
     }
+    QStringList files;
+    for (int i = 1; i < argc - 2; ++i)
+        files << QString::fromLocal8Bit(argv[i]);
     QApplication::setWindowIcon(modPictures::ProgramIcon());
     frmReader window;
     window.show();
-    if (!QTest::qWaitForWindowExposed(&window) ||
-        !TestSupport::OpenGroupFile(window, QString::fromLocal8Bit(argv[1]))) {
-        std::fprintf(stderr, "the window or its open dialog did not appear\n");
+    if (!QTest::qWaitForWindowExposed(&window)) {
+        std::fprintf(stderr, "the window did not appear\n");
+        return 1;
+    }
+    if (files.size() > 1) {
+        window.OpenGroupFiles(files);
+    } else if (!TestSupport::OpenGroupFile(window, files.first())) {
+        std::fprintf(stderr, "the open dialog did not appear\n");
         return 1;
     }
     auto *days = window.findChild<QLineEdit *>(QStringLiteral("Text2"));
     days->selectAll();
-    QTest::keyClicks(days, QString::fromLocal8Bit(argv[2]));
+    QTest::keyClicks(days, QString::fromLocal8Bit(argv[argc - 2]));
     QTest::keyClick(days, Qt::Key_Return);
     auto *go = window.findChild<QPushButton *>(QStringLiteral("Command1"));
     go->click();
@@ -48,8 +58,8 @@ int main(int argc, char *argv[])
     (void)QTest::qWaitFor([&] { return TestSupport::LogMessages(window).size() > log.size(); },
                           3000);
     QTest::qWait(200);
-    if (!window.grab().save(QString::fromLocal8Bit(argv[3]))) {
-        std::fprintf(stderr, "cannot write %s\n", argv[3]);
+    if (!window.grab().save(QString::fromLocal8Bit(argv[argc - 1]))) {
+        std::fprintf(stderr, "cannot write %s\n", argv[argc - 1]);
         return 1;
     }
     for (const QString &row : TestSupport::LogMessages(window))

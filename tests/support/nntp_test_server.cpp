@@ -1,8 +1,9 @@
-// Serves one generated newsgroup on 127.0.0.1 until interrupted, for demos
-// and manual runs of the program against a server whose dates are known.
-//   nntp_test_server [--port N] [--group NAME] [--low N] [--high N]
+// Serves generated newsgroups on 127.0.0.1 until interrupted, for demos and
+// manual runs of the program against a server whose dates are known.
+//   nntp_test_server [--port N] [--group NAME[,NAME...]] [--low N] [--high N]
 //                    [--days D] [--user U --password P] [--delay MS]
-// Articles low..high are posted at even steps from D days ago up to now.
+// In each group, articles low..high are posted at even steps from D days ago
+// up to now.
 #include "support/NntpTestServer.h"
 
 #include <csignal>
@@ -49,8 +50,9 @@ int main(int argc, char **argv)
 
     const qint64 now = std::time(nullptr);
     TestSupport::NntpTestServer server;
-    server.AddGroup(
-        TestSupport::NntpArticleGroup::Spread(group, low, high, now - qint64(days * 86400), now));
+    for (const QByteArray &name : group.split(','))
+        server.AddGroup(TestSupport::NntpArticleGroup::Spread(name, low, high,
+                                                              now - qint64(days * 86400), now));
     if (!user.isEmpty())
         server.SetLogin(user, password, true);
     server.SetReplyDelay(delay);
