@@ -133,6 +133,22 @@ class tst_CCommonDialog : public QObject
         QCOMPARE(dialog.ShowOpen(), QDir(folder).absoluteFilePath("missing.nc1") + Nul);
     }
 
+    // Several names typed in quotes, as the dialog's list writes a
+    // selection of several: all of them, in order; the first is returned.
+    void multiSelectGivesEveryFile()
+    {
+        const QString folder = TestSupport::MakeTempFolder();
+        for (const char *name : {"alt.a.nc1", "alt.b.nc1"})
+            Touch(QDir(folder).absoluteFilePath(name));
+        CCommonDialog dialog;
+        dialog.InitialDir = folder;
+        dialog.AllowMultiSelect = true;
+        Answer("\"alt.a.nc1\" \"alt.b.nc1\"");
+        QCOMPARE(dialog.ShowOpen(), QDir(folder).absoluteFilePath("alt.a.nc1") + Nul);
+        QCOMPARE(dialog.FileNames, QStringList({QDir(folder).absoluteFilePath("alt.a.nc1"),
+                                                QDir(folder).absoluteFilePath("alt.b.nc1")}));
+    }
+
     void showSaveOverwritesWithoutAsking()
     {
         const QString folder = TestSupport::MakeTempFolder();
