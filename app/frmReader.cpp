@@ -524,6 +524,12 @@ void frmReader::AddLogRow(const QString &strMessage, int MessageType)
 void frmReader::Command1_Click()
 {
     if (Command1->text() == Go || Command1->text() == Finished) {
+        // The Server Manager's choice, read at each Go like the server
+        // settings: halving unless "Fast" was chosen.
+        m_objRun->SetSearch(modSettings::WholeNumber(modSettings::ReadProgramSetting(
+                                QStringLiteral("Search"), QStringLiteral("0"))) == 1
+                                ? ResetRun::Search::Fast
+                                : ResetRun::Search::Halve);
         if (m_colGroupFiles.size() > 1)
             StartMultiRun();
         else

@@ -1,6 +1,7 @@
 // The main window: its start state, the day-count keys and spinner, opening
 // a group cache file, the log, and a whole run done with the keyboard alone.
 #include "app/frmReader.h"
+#include "common/modMain.h"
 #include "support/ModalDriver.h"
 #include "support/NntpTestServer.h"
 #include "support/ReaderDriver.h"
@@ -21,6 +22,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QTest>
 #include <QTreeWidget>
@@ -295,6 +297,48 @@ class tst_frmReader : public QObject
                  TestSupport::ExpectedGroupFile("123", "127.0.0.1",
                                                 Control<QLabel>("lbInfo_1")->text().toLongLong()));
         QVERIFY(!QFile::exists(file + QStringLiteral(".bak")));
+    }
+
+    // The Server Manager's "Fast" finds the exact crossing with other
+    // requests; "Halving" (the default) asks what a run always asked.
+    void searchChoice()
+    {
+        constexpr qint64 Now = 1768046400;
+        modMain::SetPresentMomentSource([] { return QDateTime::fromSecsSinceEpoch(Now, Qt::UTC); });
+        const auto restore = qScopeGuard([] { modMain::SetPresentMomentSource({}); });
+        TestSupport::NntpTestServer server;
+        // Ten minutes apart: ten days ago falls between 3560 and 3561.
+        server.AddGroup({"alt.test", 1, 5000, -1, {}, {}, [](qint64 n) {
+                             return Now - qint64((5000 - n + 0.5) * 600);
+                         }});
+        QVERIFY(TestSupport::StartOnSettingsPort(server));
+        TestSupport::StoreServerSettings(QStringLiteral("127.0.0.1"), server.Port());
+        const QString file = TestSupport::MakeTempFolder() + QStringLiteral("/alt.test.nc1");
+        Control<QCheckBox>("Check1")->setChecked(false);
+        auto run = [&](const char *search) {
+            modSettings::WriteSetting(modSettings::AppName, modSettings::Section,
+                                      QStringLiteral("Search"), QLatin1String(search));
+            server.ClearReceivedLines();
+            if (!TestSupport::WriteSampleGroupFile(file, QStringLiteral("9")))
+                return QList<QByteArray>{"cannot write"};
+            w->OpenGroupFile(file);
+            Text2()->setText(QStringLiteral("10"));
+            auto *go = Control<QPushButton>("Command1");
+            QTest::mouseClick(go, Qt::LeftButton);
+            if (!QTest::qWaitFor([&] { return go->text() == QLatin1String("Finished!"); }, 20000))
+                return QList<QByteArray>{"no end"};
+            QList<QByteArray> heads;
+            for (const QByteArray &line : server.ReceivedLines())
+                if (line.startsWith("HEAD"))
+                    heads << line;
+            return heads;
+        };
+        const QList<QByteArray> halving = run("0");
+        QCOMPARE(halving.mid(0, 3),
+                 (QList<QByteArray>{"HEAD 1\r\n", "HEAD 5000\r\n", "HEAD 2500\r\n"}));
+        run("1");
+        QCOMPARE(TestSupport::ReadAll(file),
+                 TestSupport::ExpectedGroupFile("9", "127.0.0.1", 3560));
     }
 
     void numbersAndRounding()
