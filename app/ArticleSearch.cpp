@@ -47,9 +47,37 @@ int FastArticleSearch::Probes() const
     return m_probes;
 }
 
+FastArticleSearch::Round FastArticleSearch::NextRound(int maxHeads, qint64 rangeLines) const
+{
+    Q_UNUSED(maxHeads);
+    Q_UNUSED(rangeLines);
+    Round round;
+    if (m_next) {
+        round.heads.push_back(*m_next);
+        if (!m_roundOpen)
+            ++m_rounds;
+        m_roundOpen = true;
+    }
+    return round;
+}
+
+void FastArticleSearch::ObserveRange(qint64 low, qint64 high, const std::map<qint64, qint64> &dated)
+{
+    for (qint64 n = std::max(low, m_below + 1); n <= high && n < m_above; ++n) {
+        const auto it = dated.find(n);
+        Observe(n, it == dated.end() ? std::nullopt : std::optional<qint64>(it->second));
+    }
+}
+
+int FastArticleSearch::Rounds() const
+{
+    return m_rounds;
+}
+
 void FastArticleSearch::Observe(qint64 number, std::optional<qint64> posted)
 {
     ++m_probes;
+    m_roundOpen = false;
     // Only numbers inside the bracket can narrow it; anything else (a late
     // or unasked answer) tells nothing new.
     if (!m_next || number <= m_below || number >= m_above)

@@ -20,6 +20,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <vector>
 
 class FastArticleSearch
 {
@@ -40,6 +41,26 @@ class FastArticleSearch
     qint64 Result() const;
     // The requests asked for so far.
     int Probes() const;
+
+    // The commands for one round trip: a few HEAD probes, or one header
+    // range low..high covering the bracket's numbers not yet known.
+    struct Round
+    {
+        std::vector<qint64> heads;
+        qint64 rangeLow = 0, rangeHigh = -1;
+        bool IsRange() const { return rangeLow <= rangeHigh; }
+    };
+    // The next round trip: up to maxHeads HEAD probes, or (when rangeLines > 0
+    // and the bracket's unknown numbers fit) one header range of at most
+    // rangeLines numbers. Empty once Done(). The driver sends it all, feeds
+    // every reply back with Observe() or ObserveRange(), then asks again; it
+    // may pass rangeLines = 0 at any time and the search ends on HEADs alone.
+    Round NextRound(int maxHeads, qint64 rangeLines) const;
+    // What a header range told: every number in low..high absent from `dated`
+    // is missing.
+    void ObserveRange(qint64 low, qint64 high, const std::map<qint64, qint64> &dated);
+    // The rounds planned so far.
+    int Rounds() const;
 
   private:
     // Where the next probe came from: the group's two ends, a walk inward
@@ -71,6 +92,10 @@ class FastArticleSearch
     Source m_source = Source::End;
     qint64 m_result = 0;
     int m_probes = 0;
+    // NextRound() counts a round once, however often it is asked before the
+    // replies come back.
+    mutable int m_rounds = 0;
+    mutable bool m_roundOpen = false;
 
     int m_topMisses = 0;
     int m_bottomMisses = 0;
