@@ -20,6 +20,8 @@ constexpr qint32 StateIdle = 5;
 constexpr qint32 StateList = 6;
 constexpr qint32 StateHead = 7;
 constexpr qint32 StateGroup = 8;
+constexpr qint32 StateCapabilities = 9;
+constexpr qint32 StateModeReader = 10;
 
 constexpr qint32 SocketConnected = 7;
 constexpr int ErrorTimedOut = 10060;
@@ -34,6 +36,37 @@ const QString HandshakeTimedOut =
 const QString NoGreeting = QStringLiteral(
     "No greeting from the server. If it expects an encrypted connection, choose \"SSL/TLS\" "
     "as the security in 'File\\Edit NNTP server'.");
+
+// The states before the session is ready for GROUP: a failure there also
+// means "not connected" to the owner.
+bool BeforeReady(qint32 state)
+{
+    return state == StateGreeting || state == StateStartTls || state == StateLogin ||
+           state == StateCapabilities || state == StateModeReader;
+}
+
+// The lines of a multi-line reply after its status line, without the "."
+// line and without their line ends.
+QList<QStringView> BlockLines(const QString &reply)
+{
+    QList<QStringView> lines;
+    const QStringView all(reply);
+    qsizetype start = all.indexOf(QLatin1String("\r\n"));
+    if (start < 0)
+        return lines;
+    start += 2;
+    while (start < all.size()) {
+        qsizetype end = all.indexOf(QLatin1String("\r\n"), start);
+        if (end < 0)
+            end = all.size();
+        const QStringView line = all.mid(start, end - start);
+        start = end + 2;
+        if (line == QLatin1String(".") && start >= all.size())
+            break;
+        lines << line;
+    }
+    return lines;
+}
 
 } // namespace
 
@@ -73,6 +106,9 @@ void CNNTP::Connect(const QString &Server, quint16 Port, const QString &UserName
     m_strResponse.clear();
     m_strLastCommand.clear();
     m_strLastArguments.clear();
+    m_blnModeReaderSent = false;
+    m_intCapabilities = 0;
+    m_blnHdr = m_blnXhdr = false;
     emit SessionProtocolMessage(QStringLiteral("Connecting to ") + Server + QStringLiteral("..."),
                                 1);
 
@@ -122,9 +158,48 @@ void CNNTP::SelectGroup(const QString &Group)
 
 void CNNTP::DownloadHeader(double HeaderID)
 {
-    m_dblArticle = HeaderID;
+    DownloadHeaders({HeaderID});
+}
+
+void CNNTP::DownloadHeaders(const QList<double> &HeaderIDs)
+{
+    if (HeaderIDs.isEmpty())
+        return;
+    QByteArray lines;
+    for (const double id : HeaderIDs) {
+        const QString number = QString::number(id, 'f', 0);
+        lines += "HEAD " + number.toLatin1() + "\r\n";
+        InFlight entry;
+        entry.low = qint64(id);
+        entry.article = id;
+        m_colInFlight.push_back(entry);
+    }
+    m_dblArticle = HeaderIDs.last();
     m_lngState = StateHead;
-    SendAsynch(QStringLiteral("HEAD"), QString::number(HeaderID, 'f', 0));
+    m_strLastCommand = QStringLiteral("HEAD");
+    m_strLastArguments = QString::number(HeaderIDs.last(), 'f', 0);
+    SendLines(lines);
+}
+
+QString CNNTP::HeaderRangeCommand() const
+{
+    return m_blnHdr ? QStringLiteral("HDR") : m_blnXhdr ? QStringLiteral("XHDR") : QString();
+}
+
+void CNNTP::DownloadDateRange(qint64 low, qint64 high)
+{
+    InFlight entry;
+    entry.range = true;
+    entry.low = low;
+    entry.high = high;
+    m_colInFlight.push_back(entry);
+    m_lngState = StateHead;
+    QString command = HeaderRangeCommand();
+    if (command.isEmpty())
+        command = QStringLiteral("HDR"); // refused by the server, which is then reported
+    m_strLastCommand = command;
+    m_strLastArguments = QStringLiteral("Date %1-%2").arg(low).arg(high);
+    SendLines((command + QLatin1Char(' ') + m_strLastArguments).toLatin1() + "\r\n");
 }
 
 void CNNTP::DownloadGroups()
@@ -165,9 +240,30 @@ void CNNTP::SendAsynch(const QString &strCommand, const QString &strArguments)
             emit SessionProtocolMessage(SocketErrorText(ErrorNotConnected), 3);
         return;
     }
-    m_strResponse.clear();
     m_strLastCommand = strCommand;
     m_strLastArguments = strArguments;
+    QString line = strCommand;
+    if (!strArguments.isEmpty())
+        line += QLatin1Char(' ') + strArguments;
+    // A line break inside a name, group or password would end the command
+    // early and make the server read the rest as a command of its own.
+    line.remove(QLatin1Char('\r')).remove(QLatin1Char('\n')).remove(QChar(0));
+    line += QLatin1String("\r\n");
+    SendLines(line.toLatin1());
+}
+
+// Sends whole command lines, the clock running for their replies.
+void CNNTP::SendLines(const QByteArray &lines)
+{
+    if (!m_objControlSocket) {
+        const bool quiet = m_lngState == StateQuit;
+        m_lngState = StateIdle;
+        m_colInFlight.clear();
+        if (!quiet)
+            emit SessionProtocolMessage(SocketErrorText(ErrorNotConnected), 3);
+        return;
+    }
+    m_strResponse.clear();
     const qint32 socketState = m_objControlSocket->State();
     if (socketState == 0 || socketState == 8 || socketState == 9) {
         // The connection is gone or going (closed by either side, or
@@ -179,20 +275,13 @@ void CNNTP::SendAsynch(const QString &strCommand, const QString &strArguments)
             emit SessionProtocolMessage(SocketErrorText(ErrorNotConnected), 3);
         return;
     }
-    QString line = strCommand;
-    if (!strCommand.isEmpty())
-        line += QLatin1Char(' ') + strArguments;
-    // A line break inside a name, group or password would end the command
-    // early and make the server read the rest as a command of its own.
-    line.remove(QLatin1Char('\r')).remove(QLatin1Char('\n')).remove(QChar(0));
-    line += QLatin1String("\r\n");
     // The clock runs first: a failure reported from inside SendData stops it.
     m_blnAwaitingReply = true;
     m_blnNoReplySeen = false;
     ++m_lngCommandsSent;
     m_objTimeOut->SetTimeOutValue(m_lngTimeOutValue);
     m_objTimeOut->StartTimer();
-    m_objControlSocket->SendData(line.toLatin1());
+    m_objControlSocket->SendData(lines);
 }
 
 // ---- socket notifications ----------------------------------------------------
@@ -381,6 +470,7 @@ void CNNTP::HandleReply(int code)
 
     if (code == 205) {
         const qint32 was = m_lngState;
+        m_colInFlight.clear();
         m_objTimeOut->StopTimer();
         m_objControlSocket->CloseSocket();
         m_lngState = StateIdle;
@@ -388,7 +478,7 @@ void CNNTP::HandleReply(int code)
         // Unasked, before the command's answer: the owner must not wait on.
         if (awaited && was != StateQuit) {
             emit SessionProtocolMessage(ClosedByServer, 3);
-            if (was == StateGreeting || was == StateStartTls || was == StateLogin)
+            if (BeforeReady(was))
                 emit OnConnected(1);
         }
         return;
@@ -396,7 +486,26 @@ void CNNTP::HandleReply(int code)
     if (!awaited)
         return; // nothing was asked: a second notification for an answered command would mislead
                 // the owner
-    if ((code == 480 || code == 483 || code == 502) && m_lngState != StateStartTls) {
+    if (m_lngState == StateQuit && !m_colInFlight.empty()) {
+        // The answer to a command sent before QUIT: the goodbye is still to come.
+        m_colInFlight.pop_front();
+        m_blnAwaitingReply = true;
+        return;
+    }
+    InFlight entry;
+    entry.article = m_dblArticle;
+    entry.low = qint64(m_dblArticle);
+    if (m_lngState == StateHead && !m_colInFlight.empty()) {
+        entry = m_colInFlight.front();
+        m_colInFlight.pop_front();
+        // Set before the owner hears of this reply, so that it sees the
+        // session still waiting for the rest.
+        m_blnAwaitingReply = !m_colInFlight.empty();
+    }
+    // The capability talk and header ranges have a quiet fallback of their own.
+    const bool quiet = m_lngState == StateStartTls || m_lngState == StateCapabilities ||
+                       m_lngState == StateModeReader || entry.range;
+    if ((code == 480 || code == 483 || code == 502) && !quiet) {
         // Login or encryption needed, or not permitted: the server's own
         // words tell the user more than "Unknown Group" would.
         QString line = m_strResponse;
@@ -418,7 +527,24 @@ void CNNTP::HandleReply(int code)
         AsynchDownloadGroups(code);
         break;
     case StateHead:
-        AsynchDownloadHeader(code);
+        if (entry.range) {
+            AsynchDateRange(code, entry.low, entry.high);
+        } else {
+            m_dblArticle = entry.article;
+            AsynchDownloadHeader(code);
+        }
+        break;
+    case StateCapabilities:
+        AsynchCapabilities(code);
+        break;
+    case StateModeReader:
+        // Refused or not: the rest of the session tells whether reading works.
+        if (code == 200 || code == 201) {
+            AskCapabilities();
+        } else {
+            m_intCapabilities = 1;
+            Greeted();
+        }
         break;
     case StateGroup:
         AsynchGroupSelecting(code);
@@ -446,14 +572,65 @@ int CNNTP::AsynchConnecting(int ReplyCode)
         return 1;
     }
     emit SessionProtocolMessage(QStringLiteral("Connexion error"), 3);
-    emit OnConnected(1);
-    Disconnect();
+    RefusedBeforeReady(m_lngSession);
     return 0;
+}
+
+// Tells the owner the session will not be ready and leaves the server,
+// unless the owner already did so (or connected anew) on hearing it: one
+// QUIT only.
+bool CNNTP::RefusedBeforeReady(quint64 session)
+{
+    emit OnConnected(1);
+    if (session != m_lngSession || m_lngState == StateQuit || m_lngState == StateIdle)
+        return false;
+    Disconnect();
+    return true;
+}
+
+void CNNTP::AskCapabilities()
+{
+    m_lngState = StateCapabilities;
+    SendAsynch(QStringLiteral("CAPABILITIES"), QString());
+}
+
+void CNNTP::AsynchCapabilities(int ReplyCode)
+{
+    // Anything but the list (500 from an older server) means none.
+    bool reader = false, modeReader = false;
+    m_blnHdr = m_blnXhdr = false;
+    if (ReplyCode == 101) {
+        for (const QStringView line : BlockLines(m_strResponse)) {
+            const QStringView word = line.trimmed().split(QLatin1Char(' ')).value(0);
+            if (word.compare(QLatin1String("HDR"), Qt::CaseInsensitive) == 0)
+                m_blnHdr = true;
+            else if (word.compare(QLatin1String("XHDR"), Qt::CaseInsensitive) == 0)
+                m_blnXhdr = true;
+            else if (word.compare(QLatin1String("READER"), Qt::CaseInsensitive) == 0)
+                reader = true;
+            else if (word.compare(QLatin1String("MODE-READER"), Qt::CaseInsensitive) == 0)
+                modeReader = true;
+        }
+    }
+    if (modeReader && !reader && !m_blnModeReaderSent) {
+        // A transit server that turns reader on request; what it offers
+        // then is asked again.
+        m_blnModeReaderSent = true;
+        m_lngState = StateModeReader;
+        SendAsynch(QStringLiteral("MODE"), QStringLiteral("READER"));
+        return;
+    }
+    m_intCapabilities = 1;
+    Greeted();
 }
 
 // The greeting was good and, where asked for, encryption is up.
 void CNNTP::Greeted()
 {
+    if (m_blnAskCapabilities && m_intCapabilities == 0) {
+        AskCapabilities();
+        return;
+    }
     emit SessionProtocolMessage(QStringLiteral("Connected"), 1);
     if (m_strUserName.isEmpty() && m_strPassword.isEmpty()) {
         emit OnConnected(0);
@@ -480,8 +657,7 @@ int CNNTP::AsynchStartTls(int ReplyCode)
     QString line = m_strResponse;
     line.chop(2);
     emit SessionProtocolMessage(line, 3);
-    emit OnConnected(1);
-    Disconnect();
+    RefusedBeforeReady(m_lngSession);
     return 0;
 }
 
@@ -501,8 +677,7 @@ int CNNTP::AsynchLogin(int ReplyCode)
     }
     emit SessionProtocolMessage(QStringLiteral("User ") + user + QStringLiteral(" not logged in"),
                                 3);
-    emit OnConnected(1);
-    Disconnect();
+    RefusedBeforeReady(m_lngSession);
     return 0;
 }
 
@@ -533,6 +708,43 @@ int CNNTP::AsynchDownloadHeader(int ReplyCode)
     return 1;
 }
 
+// HDR answers 225, XHDR 221; 423 says none of the range is there. Lines
+// must be "number value" with numbers rising inside the range, and a value
+// that is a date or empty: anything else means the server's answer cannot
+// be trusted for this range at all.
+void CNNTP::AsynchDateRange(int ReplyCode, qint64 low, qint64 high)
+{
+    QList<QPair<qint64, QString>> dates;
+    bool ok = ReplyCode == 225 || ReplyCode == 221 || ReplyCode == 423;
+    if (ReplyCode == 225 || ReplyCode == 221) {
+        qint64 previous = low - 1;
+        for (const QStringView line : BlockLines(m_strResponse)) {
+            const qsizetype space = line.indexOf(QLatin1Char(' '));
+            bool number = false;
+            const qint64 article = (space < 0 ? line : line.left(space)).toLongLong(&number);
+            if (!number || article <= previous || article > high) {
+                ok = false;
+                break;
+            }
+            const QString value =
+                space < 0 ? QString() : line.mid(space + 1).trimmed().toString();
+            QString date;
+            if (!value.isEmpty()) {
+                date = modNNTP::ConvertNNTPDate(value);
+                if (date.isEmpty()) {
+                    ok = false;
+                    break;
+                }
+            }
+            dates.append({article, date});
+            previous = article;
+        }
+    }
+    if (!ok)
+        dates.clear();
+    emit OnDateRange(low, high, dates, ok);
+}
+
 int CNNTP::AsynchDownloadGroups(int ReplyCode)
 {
     if (ReplyCode != 215)
@@ -551,8 +763,7 @@ int CNNTP::AsynchDownloadGroups(int ReplyCode)
 // for its greeting or login also hears that it will not be connected.
 void CNNTP::FailSession(const QString &text)
 {
-    const bool beforeReady =
-        m_lngState == StateGreeting || m_lngState == StateStartTls || m_lngState == StateLogin;
+    const bool beforeReady = BeforeReady(m_lngState);
     const bool leaving = m_lngState == StateQuit;
     m_objTimeOut->StopTimer();
     m_blnAwaitingReply = false;
@@ -573,6 +784,7 @@ void CNNTP::DropSocket()
 {
     ++m_lngSession;
     m_objGatherer.Clear();
+    m_colInFlight.clear();
     if (!m_objControlSocket)
         return;
     CSocket *socket = m_objControlSocket;

@@ -92,10 +92,10 @@ class tst_CNNTP : public QObject
         const QString bye = QStringLiteral("msg1:Closing connection. Goodbye!");
         QTest::newRow("400 refused")
             << 400 << QStringList{"msg3:Connexion error", "connected:1", bye}
-            << QList<QByteArray>{"QUIT \r\n"};
+            << QList<QByteArray>{"QUIT\r\n"};
         QTest::newRow("502 not permitted")
             << 502 << QStringList{"msg3:502 Go away", "msg3:Connexion error", "connected:1", bye}
-            << QList<QByteArray>{"QUIT \r\n"};
+            << QList<QByteArray>{"QUIT\r\n"};
     }
     void greeting()
     {
@@ -143,12 +143,12 @@ class tst_CNNTP : public QObject
         QTest::newRow("482 to the password")
             << 381 << "wrong" << 482
             << QStringList{"msg3:User joe not logged in", "connected:1", bye}
-            << QList<QByteArray>{user, "AUTHINFO pass wrong\r\n", "QUIT \r\n"};
+            << QList<QByteArray>{user, "AUTHINFO pass wrong\r\n", "QUIT\r\n"};
         QTest::newRow("502 to the user")
             << 502 << "s3cr3t!" << 481
             << QStringList{"msg3:502 Authentication refused", "msg3:User joe not logged in",
                            "connected:1", bye}
-            << QList<QByteArray>{user, "QUIT \r\n"};
+            << QList<QByteArray>{user, "QUIT\r\n"};
     }
     void login()
     {
@@ -174,7 +174,7 @@ class tst_CNNTP : public QObject
         // A password without a user name still asks for a login.
         Open(QString(), QStringLiteral("pw"));
         QTRY_COMPARE_WITH_TIMEOUT(rec->Of("connected:"), QStringList{"connected:0"}, Wait);
-        QCOMPARE(Lines(), (QList<QByteArray>{"AUTHINFO user \r\n", "AUTHINFO pass pw\r\n"}));
+        QCOMPARE(Lines(), (QList<QByteArray>{"AUTHINFO user\r\n", "AUTHINFO pass pw\r\n"}));
     }
 
     // ---- GROUP ------------------------------------------------------------------
@@ -337,7 +337,7 @@ class tst_CNNTP : public QObject
         QCOMPARE(rec->Groups.mid(0, 5),
                  (QStringList{"alt.a", "alt.b", ".x.dotted", "alt.bare", "alt.c"}));
         QCOMPARE(rec->Groups.mid(5), QStringList(95, QString()));
-        QCOMPARE(Lines(), QList<QByteArray>{"LIST \r\n"});
+        QCOMPARE(Lines(), QList<QByteArray>{"LIST\r\n"});
 
         server->SetCommandReply("LIST", "503 Program error\r\n");
         client->DownloadGroups();
@@ -367,7 +367,7 @@ class tst_CNNTP : public QObject
         client->Disconnect();
         QTRY_COMPARE_WITH_TIMEOUT(rec->Events, QStringList{"msg1:Closing connection. Goodbye!"},
                                   Wait);
-        QCOMPARE(Lines(), QList<QByteArray>{"QUIT \r\n"});
+        QCOMPARE(Lines(), QList<QByteArray>{"QUIT\r\n"});
         QCOMPARE(client->State(), 5);
         QTRY_COMPARE_WITH_TIMEOUT(server->OpenConnections(), 0, Wait);
 
@@ -377,7 +377,7 @@ class tst_CNNTP : public QObject
         client->SelectGroup(QStringLiteral("alt.test"));
         QCOMPARE(rec->Failures(), QStringList{"msg3:Socket is not connected."});
         QTest::qWait(50);
-        QCOMPARE(Lines(), QList<QByteArray>{"QUIT \r\n"});
+        QCOMPARE(Lines(), QList<QByteArray>{"QUIT\r\n"});
     }
 
     void goodbyeInAnyState()
@@ -591,7 +591,7 @@ class tst_CNNTP : public QObject
         QTRY_COMPARE_WITH_TIMEOUT(Lines().size(), 1, Wait);
         client.reset();
         QTRY_COMPARE_WITH_TIMEOUT(Lines().size(), 2, Wait);
-        QCOMPARE(Lines().last(), QByteArray("QUIT \r\n"));
+        QCOMPARE(Lines().last(), QByteArray("QUIT\r\n"));
     }
 };
 

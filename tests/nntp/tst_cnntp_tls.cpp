@@ -128,7 +128,7 @@ class tst_CNNTP_Tls : public QObject
         QList<QByteArray> expected{"AUTHINFO user reader\r\n", "AUTHINFO pass secret\r\n",
                                    "GROUP alt.test\r\n", "HEAD 5\r\n"};
         if (security == 2)
-            expected.prepend("STARTTLS \r\n");
+            expected.prepend("STARTTLS\r\n");
         QCOMPARE(server->ReceivedLines(), expected);
     }
 
