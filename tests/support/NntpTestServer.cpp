@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -35,8 +36,21 @@ QByteArray Stuffed(const QList<QByteArray> &lines)
     return out;
 }
 
+using Clock = std::chrono::steady_clock;
+
+// A reply waiting for its moment to leave.
+struct Outgoing {
+    Clock::time_point due;
+    int event = 0;
+    QByteArray reply;
+    bool closeAfter = false;
+    bool startTls = false;
+};
+
 struct Client {
     Socket fd = NoSocket;
+    std::deque<Outgoing> outgoing;
+    bool readerMode = false;
     QByteArray input;
     int event = 0;
     QByteArray group;
@@ -93,6 +107,8 @@ struct NntpTestServer::Impl {
     int resetAt = -1;
     int silentFrom = -1;
     int garbageFrom = -1;
+    bool rangeGarbage = false;
+    NntpCapabilities capabilities = NntpCapabilities::Unknown;
     NntpTls tls = NntpTls::None;
     SSL_CTX *tlsContext = nullptr;
     NntpTlsFault tlsFault = NntpTlsFault::None;
@@ -118,6 +134,10 @@ struct NntpTestServer::Impl {
     bool TlsInput(Client &c, const char *data, qsizetype size, int greetingEvent);
     QByteArray Greeting();
     void Respond(Client &c, int event, QByteArray reply, bool closeAfter);
+    void Deliver(Client &c, int event, const QByteArray &reply, bool closeAfter, bool startTls,
+                 Clock::time_point arrived);
+    void SendDue(Client &c);
+    QByteArray HeaderRange(Client &c, const QByteArray &keyword, const QList<QByteArray> &words);
     QByteArray Answer(Client &c, const QByteArray &line, bool &closeAfter);
     QByteArray HeadOf(const NntpArticleGroup &g, qint64 n) const;
     void Drop(Client &c);
@@ -322,6 +342,18 @@ void NntpTestServer::SetTlsByteAtATime(bool on)
     d->tlsByteAtATime = on;
 }
 
+void NntpTestServer::SetCapabilities(NntpCapabilities capabilities)
+{
+    std::lock_guard lock(d->mutex);
+    d->capabilities = capabilities;
+}
+
+void NntpTestServer::SetHeaderRangeGarbage(bool on)
+{
+    std::lock_guard lock(d->mutex);
+    d->rangeGarbage = on;
+}
+
 void NntpTestServer::SetGarbageFrom(int event)
 {
     std::lock_guard lock(d->mutex);
@@ -422,8 +454,30 @@ QByteArray NntpTestServer::Impl::Answer(Client &c, const QByteArray &rawLine, bo
         closeAfter = true;
         return "205 Bye!\r\n";
     }
-    if (keyword == "MODE" && sub == "READER")
+    if (keyword == "MODE" && sub == "READER") {
+        c.readerMode = true;
         return QByteArray::number(greetingCode) + " Pointwind test server ready\r\n";
+    }
+    const bool transit = capabilities == NntpCapabilities::ModeReader && !c.readerMode;
+    if (keyword == "CAPABILITIES" && capabilities != NntpCapabilities::Unknown) {
+        QList<QByteArray> lines = {"VERSION 2", "IMPLEMENTATION Pointwind test server"};
+        if (transit)
+            lines << "MODE-READER" << "IHAVE";
+        else
+            lines << "READER";
+        if (capabilities == NntpCapabilities::Hdr ||
+            (capabilities == NntpCapabilities::ModeReader && !transit))
+            lines << "HDR";
+        if (capabilities == NntpCapabilities::XhdrOnly)
+            lines << "XHDR";
+        lines << "LIST ACTIVE NEWSGROUPS";
+        if (!user.isEmpty())
+            lines << "AUTHINFO USER";
+        return "101 Capability list:\r\n" + Stuffed(lines);
+    }
+    const bool rangeCommand = keyword == "HDR" || keyword == "XHDR";
+    if (transit && (keyword == "GROUP" || keyword == "HEAD" || keyword == "LIST" || rangeCommand))
+        return "502 Transit service only\r\n";
     if (keyword == "AUTHINFO" && sub == "USER") {
         c.pendingUser = arg;
         c.userGiven = true;
@@ -446,7 +500,8 @@ QByteArray NntpTestServer::Impl::Answer(Client &c, const QByteArray &rawLine, bo
         c.loggedIn = true;
         return "281 Authentication accepted\r\n";
     }
-    const bool needsLogin = keyword == "GROUP" || keyword == "HEAD" || keyword == "LIST";
+    const bool needsLogin =
+        keyword == "GROUP" || keyword == "HEAD" || keyword == "LIST" || rangeCommand;
     if (needsLogin && loginRequired && !c.loggedIn)
         return "480 Authentication required\r\n";
     if (keyword == "GROUP") {
@@ -474,6 +529,8 @@ QByteArray NntpTestServer::Impl::Answer(Client &c, const QByteArray &rawLine, bo
             return "423 No article with that number\r\n";
         return HeadOf(g, n);
     }
+    if (rangeCommand)
+        return HeaderRange(c, keyword, words);
     if (keyword == "LIST" && (sub.isEmpty() || sub == "ACTIVE")) {
         QList<QByteArray> lines;
         for (const auto &[name, g] : groups)
@@ -482,6 +539,46 @@ QByteArray NntpTestServer::Impl::Answer(Client &c, const QByteArray &rawLine, bo
         return "215 list of newsgroups follows\r\n" + Stuffed(lines);
     }
     return "500 Unknown command\r\n";
+}
+
+// "HDR Date low-high" (or one number, or "low-"): the Date of every article
+// there, a missing one left out.
+QByteArray NntpTestServer::Impl::HeaderRange(Client &c, const QByteArray &keyword,
+                                             const QList<QByteArray> &words)
+{
+    const bool works = keyword == "HDR" ? capabilities == NntpCapabilities::Hdr ||
+                                              capabilities == NntpCapabilities::ModeReader
+                                        : capabilities == NntpCapabilities::Hdr ||
+                                              capabilities == NntpCapabilities::XhdrOnly;
+    if (!works)
+        return "500 Unknown command\r\n";
+    const auto it = groups.find(c.group);
+    if (it == groups.end())
+        return "412 No newsgroup selected\r\n";
+    const NntpArticleGroup &g = it->second;
+    if (words.value(1).toUpper() != "DATE")
+        return "501 Only Date is served here\r\n";
+    const QByteArray range = words.value(2);
+    const qsizetype dash = range.indexOf('-');
+    bool okLow = false, okHigh = true;
+    const qint64 low = (dash < 0 ? range : range.left(dash)).toLongLong(&okLow);
+    qint64 high = low;
+    if (dash >= 0)
+        high = range.size() == dash + 1 ? g.high : range.mid(dash + 1).toLongLong(&okHigh);
+    if (!okLow || !okHigh)
+        return "501 Syntax error\r\n";
+    QList<QByteArray> lines;
+    for (qint64 n = std::max(low, g.low); n <= std::min(high, g.high); ++n) {
+        if (g.missing.count(n) || (g.isMissing && g.isMissing(n)))
+            continue;
+        lines << QByteArray::number(n) + " " + RfcDate(g.postedAt ? g.postedAt(n) : 0);
+        if (rangeGarbage && lines.size() == 2)
+            lines << "this line is no header line";
+    }
+    if (lines.isEmpty())
+        return "423 No articles in that range\r\n";
+    return (keyword == "HDR" ? "225 Headers follow\r\n" : "221 Header follows\r\n") +
+           Stuffed(lines);
 }
 
 bool NntpTestServer::Impl::Wait(qint64 microseconds)
@@ -608,7 +705,7 @@ bool NntpTestServer::Impl::TlsInput(Client &c, const char *data, qsizetype size,
         }
         if (c.greetAfterHandshake) {
             c.greetAfterHandshake = false;
-            Respond(c, greetingEvent, Greeting(), false);
+            Deliver(c, greetingEvent, Greeting(), false, false, Clock::now());
             if (c.fd == NoSocket)
                 return false;
         }
@@ -656,7 +753,7 @@ void NntpTestServer::Impl::Drop(Client &c)
 
 void NntpTestServer::Impl::Respond(Client &c, int event, QByteArray reply, bool closeAfter)
 {
-    int delay, piece, pause, partial;
+    int piece, pause, partial;
     bool reset = false;
     QList<int> cuts;
     {
@@ -674,7 +771,6 @@ void NntpTestServer::Impl::Respond(Client &c, int event, QByteArray reply, bool 
         } else if (garbageFrom >= 0 && event >= garbageFrom) {
             reply = "Garbage! \x01\x02 this is no reply\r\n";
         }
-        delay = replyDelayMs;
         piece = pieceBytes;
         pause = piecePauseUs;
         cuts = cutPoints;
@@ -683,8 +779,6 @@ void NntpTestServer::Impl::Respond(Client &c, int event, QByteArray reply, bool 
         Drop(c);
         return;
     }
-    if (delay > 0 && !Wait(qint64(delay) * 1000))
-        return;
     QList<int> starts;
     if (piece > 0) {
         for (int i = 0; i < reply.size(); i += piece)
@@ -707,15 +801,66 @@ void NntpTestServer::Impl::Respond(Client &c, int event, QByteArray reply, bool 
         Drop(c);
 }
 
+// Sends the reply now, or queues it to leave `delay` after its command
+// arrived; replies leave in the order of their commands either way.
+void NntpTestServer::Impl::Deliver(Client &c, int event, const QByteArray &reply, bool closeAfter,
+                                   bool startTls, Clock::time_point arrived)
+{
+    int delay;
+    {
+        std::lock_guard lock(mutex);
+        delay = replyDelayMs;
+    }
+    Outgoing out;
+    out.due = arrived + std::chrono::milliseconds(delay);
+    out.event = event;
+    out.reply = reply;
+    out.closeAfter = closeAfter;
+    out.startTls = startTls;
+    c.outgoing.push_back(std::move(out));
+    if (delay <= 0)
+        SendDue(c);
+}
+
+void NntpTestServer::Impl::SendDue(Client &c)
+{
+    const Clock::time_point now = Clock::now();
+    while (c.fd != NoSocket && !c.outgoing.empty() && c.outgoing.front().due <= now) {
+        Outgoing out = std::move(c.outgoing.front());
+        c.outgoing.pop_front();
+        Respond(c, out.event, out.reply, out.closeAfter);
+        if (c.fd != NoSocket && out.startTls) {
+            // What was sent behind STARTTLS is no part of the session.
+            c.startTlsNext = false;
+            c.input.clear();
+            BeginTls(c);
+        }
+    }
+    if (c.fd == NoSocket)
+        c.outgoing.clear();
+}
+
 void NntpTestServer::Impl::Run()
 {
     while (!stopping) {
         std::vector<pollfd> fds;
         fds.push_back({wake[0], POLLIN, 0});
         fds.push_back({listenFd, POLLIN, 0});
-        for (const Client &c : clients)
-            fds.push_back({c.fd, POLLIN, 0});
-        if (Poll(fds.data(), fds.size(), -1) < 0) {
+        qint64 timeout = -1;
+        const Clock::time_point now = Clock::now();
+        for (const Client &c : clients) {
+            // A client whose STARTTLS answer is still queued sends nothing
+            // to read before it; its handshake must wait for the answer.
+            fds.push_back({c.fd, short(c.startTlsNext ? 0 : POLLIN), 0});
+            if (!c.outgoing.empty()) {
+                const qint64 wait = std::max<qint64>(
+                    0, std::chrono::duration_cast<std::chrono::microseconds>(
+                           c.outgoing.front().due - now)
+                           .count());
+                timeout = timeout < 0 ? wait : std::min(timeout, wait);
+            }
+        }
+        if (Poll(fds.data(), fds.size(), timeout) < 0) {
             if (TryAgain())
                 continue;
             break;
@@ -739,7 +884,7 @@ void NntpTestServer::Impl::Run()
                     BeginTls(clients.back());
                     clients.back().greetAfterHandshake = true;
                 } else {
-                    Respond(clients.back(), 0, Greeting(), false);
+                    Deliver(clients.back(), 0, Greeting(), false, false, Clock::now());
                 }
             }
         }
@@ -751,6 +896,8 @@ void NntpTestServer::Impl::Run()
                 if (k.fd == fds[i].fd)
                     c = &k;
             if (!c)
+                continue;
+            if (!(fds[i].revents & (POLLIN | POLLERR | POLLHUP)))
                 continue;
             char buf[65536];
             const ssize_t n = ::recv(c->fd, buf, sizeof buf, DontWait);
@@ -766,8 +913,9 @@ void NntpTestServer::Impl::Run()
             } else {
                 c->input.append(buf, n);
             }
+            const Clock::time_point arrived = Clock::now();
             qsizetype end;
-            while (c->fd != NoSocket && (end = c->input.indexOf('\n')) >= 0) {
+            while (c->fd != NoSocket && !c->startTlsNext && (end = c->input.indexOf('\n')) >= 0) {
                 const QByteArray line = c->input.left(end + 1);
                 c->input.remove(0, end + 1);
                 const int event = ++c->event;
@@ -778,15 +926,11 @@ void NntpTestServer::Impl::Run()
                     received << line;
                     reply = Answer(*c, line, closeAfter);
                 }
-                Respond(*c, event, reply, closeAfter);
-                if (c->fd != NoSocket && c->startTlsNext) {
-                    // What was sent behind STARTTLS is no part of the session.
-                    c->startTlsNext = false;
-                    c->input.clear();
-                    BeginTls(*c);
-                }
+                Deliver(*c, event, reply, closeAfter, c->startTlsNext, arrived);
             }
         }
+        for (Client &c : clients)
+            SendDue(c);
         std::erase_if(clients, [](const Client &c) { return c.fd == NoSocket; });
     }
 }

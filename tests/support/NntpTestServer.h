@@ -4,9 +4,10 @@
 // It listens on 127.0.0.1 with a port the kernel picks and serves every
 // connection from one thread of its own with blocking POSIX calls and poll,
 // so it never depends on the event loop of the client under test. It knows
-// just enough NNTP for this program (MODE READER, AUTHINFO USER/PASS, GROUP,
-// HEAD, LIST, QUIT) and has knobs for the faults a real server or network
-// can show. Every line it receives is recorded byte for byte.
+// just enough NNTP for this program (CAPABILITIES, MODE READER, AUTHINFO
+// USER/PASS, GROUP, HEAD, HDR/XHDR Date, LIST, QUIT) and has knobs for the
+// faults a real server or network can show. Commands sent several at a time
+// are answered in order. Every line it receives is recorded byte for byte.
 //
 // Settings may be changed while clients are connected; they apply from the
 // next command on. Events of a connection are counted from 0: event 0 is the
@@ -56,6 +57,17 @@ enum class NntpTlsFault {
     CutRecord,   // sends the greeting's record but its last bytes, then closes
 };
 
+// What CAPABILITIES says, and which header range commands work.
+enum class NntpCapabilities {
+    Unknown,   // CAPABILITIES, HDR and XHDR answer 500, as an old server does
+    NoHdr,     // VERSION 2 and READER, no HDR or XHDR
+    Hdr,       // READER and HDR (XHDR works too)
+    XhdrOnly,  // READER and XHDR; HDR answers 500
+    ModeReader // a transit server listing MODE-READER: GROUP, HEAD, HDR and
+               // LIST answer 502 until MODE READER, after which it lists
+               // READER and HDR
+};
+
 class NntpTestServer
 {
   public:
@@ -96,6 +108,8 @@ class NntpTestServer
     // cannot be loaded. Applies to connections accepted afterwards.
     bool SetTls(NntpTls mode, const QString &certFile = {}, const QString &keyFile = {});
 
+    void SetCapabilities(NntpCapabilities capabilities);
+
     // --- Faults ------------------------------------------------------------
     void SetTlsFault(NntpTlsFault fault);
     // Hand the cipher text to the network one byte per write.
@@ -106,7 +120,9 @@ class NntpTestServer
     // Send a reply in exactly these pieces: the byte offsets where a new
     // piece begins (empty: no cut points).
     void SetCutPoints(const QList<int> &offsets, int pauseMicroseconds = 2000);
-    // Wait this long before each reply (greeting included).
+    // Each reply (greeting included) leaves this long after its own command
+    // arrived, like a link with that latency: commands sent together are
+    // answered together after one delay.
     void SetReplyDelay(int milliseconds);
     // At event k, send the first partialBytes of the reply (0: none) and
     // close the connection. -1 switches it off.
@@ -118,6 +134,8 @@ class NntpTestServer
     void SetSilentFrom(int event);
     // From event k on, answer with bytes that are no NNTP reply.
     void SetGarbageFrom(int event);
+    // HDR and XHDR replies carry a line that is no "number value" line.
+    void SetHeaderRangeGarbage(bool on);
 
     // --- What was seen -----------------------------------------------------
     // Every line received on any connection, with its line end, in order.

@@ -2,8 +2,12 @@
 // manual runs of the program against a server whose dates are known.
 //   nntp_test_server [--port N] [--group NAME[,NAME...]] [--low N] [--high N]
 //                    [--days D] [--user U --password P] [--delay MS]
+//                    [--no-hdr | --xhdr-only | --no-capabilities | --mode-reader]
+//                    [--hdr-garbage]
 // In each group, articles low..high are posted at even steps from D days ago
-// up to now.
+// up to now. The server lists HDR in its capabilities unless told otherwise;
+// --no-capabilities answers CAPABILITIES with 500, --mode-reader behaves as a
+// transit server until MODE READER.
 #include "support/NntpTestServer.h"
 
 #include <csignal>
@@ -19,8 +23,35 @@ int main(int argc, char **argv)
     qint64 low = 1, high = 10000;
     double days = 90;
     int delay = 0;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const char *k = argv[i], *v = argv[i + 1];
+    auto capabilities = TestSupport::NntpCapabilities::Hdr;
+    bool rangeGarbage = false;
+    for (int i = 1; i < argc; ++i) {
+        const char *k = argv[i];
+        if (!std::strcmp(k, "--no-hdr")) {
+            capabilities = TestSupport::NntpCapabilities::NoHdr;
+            continue;
+        }
+        if (!std::strcmp(k, "--xhdr-only")) {
+            capabilities = TestSupport::NntpCapabilities::XhdrOnly;
+            continue;
+        }
+        if (!std::strcmp(k, "--no-capabilities")) {
+            capabilities = TestSupport::NntpCapabilities::Unknown;
+            continue;
+        }
+        if (!std::strcmp(k, "--mode-reader")) {
+            capabilities = TestSupport::NntpCapabilities::ModeReader;
+            continue;
+        }
+        if (!std::strcmp(k, "--hdr-garbage")) {
+            rangeGarbage = true;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "option %s wants a value\n", k);
+            return 2;
+        }
+        const char *v = argv[++i];
         if (!std::strcmp(k, "--port"))
             port = quint16(std::atoi(v));
         else if (!std::strcmp(k, "--group"))
@@ -56,6 +87,8 @@ int main(int argc, char **argv)
     if (!user.isEmpty())
         server.SetLogin(user, password, true);
     server.SetReplyDelay(delay);
+    server.SetCapabilities(capabilities);
+    server.SetHeaderRangeGarbage(rangeGarbage);
     if (!server.Start(port)) {
         std::fprintf(stderr, "cannot listen on 127.0.0.1:%u\n", unsigned(port));
         return 1;
