@@ -41,6 +41,7 @@ ResetRun::ResetRun(QObject *parent) : QObject(parent)
     connect(NNTP, &CNNTP::OnConnected, this, &ResetRun::NNTP_OnConnected);
     connect(NNTP, &CNNTP::OnGroupSelected, this, &ResetRun::NNTP_OnGroupSelected);
     connect(NNTP, &CNNTP::OnHeaderComplete, this, &ResetRun::NNTP_OnHeaderComplete);
+    connect(NNTP, &CNNTP::OnDateRange, this, &ResetRun::NNTP_OnDateRange);
 }
 
 ResetRun::~ResetRun()
@@ -178,8 +179,12 @@ bool ResetRun::Start(const QList<std::pair<QString, QString>> &files, const QStr
         m_colResults << result;
     }
     m_intStep = 1;
+    m_blnRangeFailed = false;
     emit Connecting();
     ++m_intConnections;
+    // Only the fast search has a use for what the server offers beyond HEAD;
+    // halving sends exactly the commands it always did.
+    NNTP->SetAskCapabilities(m_enmSearch == Search::Fast);
     NNTP->SetSecurity(m_intSecurity);
     NNTP->Connect(m_strServer, quint16(m_intPort), m_strUserName, m_strPassword);
     return true;
@@ -210,6 +215,8 @@ void ResetRun::SelectCurrentGroup()
     m_intStep = 2;
     m_strLastFailure.clear();
     m_dblBottomAge = m_dblTopAge = m_dblArticleAge = 0;
+    m_blnBottomDated = m_blnTopDated = false;
+    m_intRepliesDue = 0;
     m_objFast.reset();
     emit FileStarted(m_intFile);
     NNTP->SelectGroup(m_colFiles.at(m_intFile).second);
@@ -218,6 +225,7 @@ void ResetRun::SelectCurrentGroup()
 void ResetRun::DownloadHeader(double id)
 {
     ++m_colResults[m_intFile].requests;
+    ++m_colResults[m_intFile].rounds;
     NNTP->DownloadHeader(id);
 }
 
@@ -242,7 +250,7 @@ void ResetRun::RunNextStep()
             m_objFast = std::make_unique<FastArticleSearch>(
                 qint64(m_dblBottomID), std::max(qint64(m_dblBottomID), qint64(m_dblTopID)), target);
             m_colPosted.clear();
-            NextFastProbe();
+            NextFastRound();
             break;
         }
         m_intStep = 3;
@@ -254,8 +262,12 @@ void ResetRun::RunNextStep()
         break;
     case 4:
         m_intStep = 5;
-        emit LogRow(QStringLiteral("Age range: ") + NumberText(m_dblBottomAge) + QLatin1Char('-') +
-                        NumberText(m_dblTopAge) + QStringLiteral(" day(s)"),
+        // A missing (or undated) end has no age; 0 would read as "today".
+        emit LogRow(QStringLiteral("Age range: ") +
+                        (m_blnBottomDated ? NumberText(m_dblBottomAge) : QStringLiteral("unknown")) +
+                        QLatin1Char('-') +
+                        (m_blnTopDated ? NumberText(m_dblTopAge) : QStringLiteral("unknown")) +
+                        QStringLiteral(" day(s)"),
                     1);
         emit LogRow(QStringLiteral("Search for Article posted ") + NumberText(m_dblDays) +
                         QStringLiteral(" day(s) ago... Please wait."),
@@ -284,7 +296,7 @@ void ResetRun::RunNextStep()
         DownloadHeader(m_dblArticleID);
         break;
     case 6:
-        NextFastProbe();
+        NextFastRound();
         break;
     case 8:
         FinishFile();
@@ -297,14 +309,34 @@ void ResetRun::RunNextStep()
     }
 }
 
-// The next request of the fast search, or its end: the article found needs
-// no second request, its date is known.
-void ResetRun::NextFastProbe()
+// The next round trip of the fast search, all its commands sent at once, or
+// its end: the article found needs no second request, its date is known.
+void ResetRun::NextFastRound()
 {
-    if (const std::optional<qint64> probe = m_objFast->NextProbe()) {
-        m_dblArticleID = double(*probe);
-        DownloadHeader(m_dblArticleID);
+    if (m_blnSessionFailed && RunUnderWay())
         return;
+    if (!m_objFast->Done()) {
+        const bool ranges = !m_blnRangeFailed && !NNTP->HeaderRangeCommand().isEmpty();
+        const FastArticleSearch::Round round = m_objFast->NextRound(16, ranges ? 2000 : 0);
+        FileResult &result = m_colResults[m_intFile];
+        if (round.IsRange()) {
+            m_intRepliesDue = 1;
+            ++result.requests;
+            ++result.rounds;
+            NNTP->DownloadDateRange(round.rangeLow, round.rangeHigh);
+            return;
+        }
+        if (!round.heads.empty()) {
+            QList<double> ids;
+            for (const qint64 number : round.heads)
+                ids << double(number);
+            m_intRepliesDue = int(ids.size());
+            result.requests += int(ids.size());
+            ++result.rounds;
+            m_dblArticleID = ids.last();
+            NNTP->DownloadHeaders(ids);
+            return;
+        }
     }
     const qint64 found = m_objFast->Result();
     if (found == 0 || !m_colPosted.contains(found)) {
@@ -488,6 +520,36 @@ void ResetRun::NNTP_OnGroupSelected(double BottomID, double TopID)
     }
 }
 
+// One reply of the round is in; the next round starts once all are.
+void ResetRun::FastReplyIn()
+{
+    if (m_intRepliesDue > 0 && --m_intRepliesDue > 0)
+        return;
+    NextFastRound();
+}
+
+void ResetRun::NNTP_OnDateRange(qint64 low, qint64 high, const QList<QPair<qint64, QString>> &dates,
+                                bool ok)
+{
+    if (m_intStep != 6 || !m_objFast)
+        return;
+    if (ok) {
+        std::map<qint64, qint64> dated;
+        for (const auto &[number, text] : dates) {
+            qint64 posted = 0;
+            if (!text.isEmpty() && modMain::ParseDateText(text, posted)) {
+                dated[number] = posted;
+                m_colPosted.insert(number, posted);
+            }
+        }
+        m_objFast->ObserveRange(low, high, dated);
+    } else {
+        // The server's answer tells nothing: HEADs finish the search.
+        m_blnRangeFailed = true;
+    }
+    FastReplyIn();
+}
+
 void ResetRun::NNTP_OnHeaderComplete(const QString &from, const QString &Subject,
                                      const QString &PostDate, const QString &MessageID,
                                      double ArticleID)
@@ -504,18 +566,24 @@ void ResetRun::NNTP_OnHeaderComplete(const QString &from, const QString &Subject
         if (m_intStep == 6) {
             qint64 posted = 0;
             if (modMain::ParseDateText(PostDate, posted))
-                m_colPosted.insert(qint64(m_dblArticleID), posted);
+                m_colPosted.insert(qint64(ArticleID), posted);
         }
-        if (m_intStep == 3)
+        if (m_intStep == 3) {
             m_dblBottomAge = m_dblArticleAge;
-        else if (m_intStep == 4)
+            m_blnBottomDated = true;
+        } else if (m_intStep == 4) {
             m_dblTopAge = m_dblArticleAge;
+            m_blnTopDated = true;
+        }
     }
     if (m_intStep == 6 && m_objFast) {
-        const auto posted = m_colPosted.constFind(qint64(m_dblArticleID));
-        m_objFast->Observe(qint64(m_dblArticleID), posted == m_colPosted.constEnd()
-                                                       ? std::nullopt
-                                                       : std::optional<qint64>(*posted));
+        // Replies come in the order asked, each naming its own article.
+        const auto posted = m_colPosted.constFind(qint64(ArticleID));
+        m_objFast->Observe(qint64(ArticleID), posted == m_colPosted.constEnd()
+                                                  ? std::nullopt
+                                                  : std::optional<qint64>(*posted));
+        FastReplyIn();
+        return;
     }
     RunNextStep();
 }

@@ -33,7 +33,8 @@ class ResetRun : public QObject
         Outcome outcome = Outcome::Failed;
         double pointer = 0;
         std::optional<double> age;
-        int requests = 0; // HEAD requests sent for this file
+        int requests = 0; // HEAD (and header range) commands sent for this file
+        int rounds = 0;   // round trips of the search: waits for replies
         QString error;    // the failure's log text, empty when none
     };
 
@@ -111,12 +112,15 @@ class ResetRun : public QObject
     void NNTP_OnHeaderComplete(const QString &from, const QString &Subject, const QString &PostDate,
                                const QString &MessageID, double ArticleID);
     void NNTP_SessionProtocolMessage(const QString &strMessage, int MessageType);
+    void NNTP_OnDateRange(qint64 low, qint64 high, const QList<QPair<qint64, QString>> &dates,
+                          bool ok);
 
   private:
     void RunNextStep();
     void SelectCurrentGroup();
     void DownloadHeader(double id);
-    void NextFastProbe();
+    void NextFastRound();
+    void FastReplyIn();
     void FinishFile();
     bool StoppedByFileInUse(const QString &path);
     void FileDone(Outcome outcome, const QString &error, End how);
@@ -153,6 +157,9 @@ class ResetRun : public QObject
     double m_dblTopID = 0;
     double m_dblBottomAge = 0;
     double m_dblTopAge = 0;
+    // Whether the lowest and highest article had a readable date.
+    bool m_blnBottomDated = false;
+    bool m_blnTopDated = false;
     double m_dblArticleAge = 0;
     double m_dblArticleID = 0;
     double m_dblLow = 0;
@@ -162,6 +169,10 @@ class ResetRun : public QObject
     // told about.
     std::unique_ptr<FastArticleSearch> m_objFast;
     QHash<qint64, qint64> m_colPosted;
+    // Replies of the current round still to come; header ranges are not
+    // asked for again on a connection where one failed.
+    int m_intRepliesDue = 0;
+    bool m_blnRangeFailed = false;
     // Which run this is, and whether the client has reported a failure in it.
     quint32 m_lngRun = 0;
     bool m_blnSessionFailed = false;

@@ -148,7 +148,7 @@ class tst_faultMatrix : public QObject
         cleanLines = server->ReceivedLines();
         cleanFile = ReadAll(groupFile);
         QCOMPARE(cleanLines.first(), QByteArray("AUTHINFO user reader\r\n"));
-        QCOMPARE(cleanLines.last(), QByteArray("QUIT \r\n"));
+        QCOMPARE(cleanLines.last(), QByteArray("QUIT\r\n"));
         QVERIFY(cleanLines.count() > 20);
         QVERIFY(!LogIconKeys(*w).contains(QStringLiteral("abort")));
     }
@@ -217,7 +217,7 @@ class tst_faultMatrix : public QObject
         QCOMPARE(ReadAll(groupFile), old);
         // Nothing after the failed step but, at most, the goodbye.
         QList<QByteArray> lines = server->ReceivedLines();
-        if (lines.size() > event && lines.last() == "QUIT \r\n")
+        if (lines.size() > event && lines.last() == "QUIT\r\n")
             lines.removeLast();
         QCOMPARE(lines, cleanLines.mid(0, event));
     }

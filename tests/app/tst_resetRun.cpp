@@ -184,7 +184,7 @@ class tst_resetRun : public QObject
         QCOMPARE(Heads(), QStringList({n(100), n(110), n(105), n(108), n(106), n(107), n(107)}));
         QVERIFY(WaitForLogRow(QStringLiteral("Closing connection. Goodbye!")));
         QCOMPARE(Lines().first(), QStringLiteral("GROUP alt.test"));
-        QCOMPARE(server->ReceivedLines().last(), QByteArray("QUIT \r\n"));
+        QCOMPARE(server->ReceivedLines().last(), QByteArray("QUIT\r\n"));
         QCOMPARE(
             LogMessages(*w),
             QStringList({QStringLiteral("Connecting to 127.0.0.1..."), QStringLiteral("Connected"),

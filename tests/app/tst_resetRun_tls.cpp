@@ -138,7 +138,7 @@ class tst_resetRunTls : public QObject
         QVERIFY(LogMessages(*w).contains(QStringLiteral(
             "The certificate of 127.0.0.1 is not trusted: self-signed certificate.")));
         QCOMPARE(ReadAll(groupFile), old);
-        QCOMPARE(server->ReceivedLines(), QList<QByteArray>{"STARTTLS \r\n"});
+        QCOMPARE(server->ReceivedLines(), QList<QByteArray>{"STARTTLS\r\n"});
     }
 };
 
