@@ -57,11 +57,11 @@ frmOptions::frmOptions(QWidget *parent)
     QFont face = font();
     face.setPixelSize(10);
     setFont(face);
-    setFixedSize(4095 / 15, 3240 / 15);
+    setFixedSize(4095 / 15, 3600 / 15);
 
     Frame1 = new QGroupBox(this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
-    Frame1->setGeometry(Twips(60, 0, 3975, 2655));
+    Frame1->setGeometry(Twips(60, 0, 3975, 3015));
 
     static const char *const labels[4] = {"NNTP Server", "NNTP Port", "Username", "Password"};
     static const int rowTop[4] = {360, 720, 1800, 2160};
@@ -97,9 +97,19 @@ frmOptions::frmOptions(QWidget *parent)
     chkLogin->setObjectName(QStringLiteral("chkLogin"));
     chkLogin->setGeometry(Twips(1320, 1530, 2415, 255));
 
+    lblSearch = new QLabel(QStringLiteral("Search"), Frame1);
+    lblSearch->setObjectName(QStringLiteral("lblSearch"));
+    lblSearch->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    lblSearch->setGeometry(Twips(120, 2520, 1095, 255));
+    cboSearch = new QComboBox(Frame1);
+    cboSearch->setObjectName(QStringLiteral("cboSearch"));
+    cboSearch->addItems({QStringLiteral("Halving"), QStringLiteral("Fast")});
+    cboSearch->setGeometry(Twips(1320, 2520, 1455, 300));
+    lblSearch->setBuddy(cboSearch);
+
     cmdOk = new QPushButton(QStringLiteral("&OK"), this);
     cmdOk->setObjectName(QStringLiteral("cmdOk"));
-    cmdOk->setGeometry(Twips(1620, 2760, 855, 375));
+    cmdOk->setGeometry(Twips(1620, 3120, 855, 375));
     cmdOk->setDefault(true);
 
     setTabOrder(txtOptions[ServerBox], txtOptions[PortBox]);
@@ -107,7 +117,8 @@ frmOptions::frmOptions(QWidget *parent)
     setTabOrder(cboSecurity, chkLogin);
     setTabOrder(chkLogin, txtOptions[UserBox]);
     setTabOrder(txtOptions[UserBox], txtOptions[PasswordBox]);
-    setTabOrder(txtOptions[PasswordBox], cmdOk);
+    setTabOrder(txtOptions[PasswordBox], cboSearch);
+    setTabOrder(cboSearch, cmdOk);
 
     connect(chkLogin, &QCheckBox::toggled, this, &frmOptions::chkLogin_Click);
     connect(cboSecurity, &QComboBox::currentIndexChanged, this, &frmOptions::cboSecurity_Click);
@@ -137,6 +148,10 @@ void frmOptions::Form_Load()
         WholeNumber(ReadSetting(AppName, Section, QStringLiteral("Security"), QStringLiteral("0")));
     const QSignalBlocker still(cboSecurity);
     cboSecurity->setCurrentIndex(security && *security >= 0 && *security <= 2 ? *security : 0);
+    // Anything but 1 is halving, as the window reads it.
+    const auto search =
+        WholeNumber(ReadSetting(AppName, Section, QStringLiteral("Search"), QStringLiteral("0")));
+    cboSearch->setCurrentIndex(search == 1 ? 1 : 0);
 }
 
 // The usual ports follow the choice; a port the user picked stays.
@@ -211,7 +226,9 @@ bool frmOptions::SaveSettings()
         WriteSetting(AppName, Section, QStringLiteral("Login"),
                      chkLogin->isChecked() ? QStringLiteral("1") : QStringLiteral("0")) &&
         WriteSetting(AppName, Section, QStringLiteral("Security"),
-                     QString::number(cboSecurity->currentIndex()));
+                     QString::number(cboSecurity->currentIndex())) &&
+        WriteSetting(AppName, Section, QStringLiteral("Search"),
+                     QString::number(cboSearch->currentIndex()));
     if (!saved) {
         QMessageBox::warning(this, Caption,
                              QStringLiteral("The settings could not be saved to %1.")

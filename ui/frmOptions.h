@@ -1,6 +1,6 @@
 #pragma once
-// "Server Manager": edits the news server's host, port, security and login in the
-// settings store. Created for one opening and discarded afterwards:
+// "Server Manager": edits the news server's host, port, security and login, and
+// how the window searches, in the settings store. Created for one opening and discarded afterwards:
 //   frmOptions dialog; dialog.exec();
 #include <QDialog>
 
@@ -40,5 +40,7 @@ class frmOptions : public QDialog
     QLabel *lblSecurity;
     QComboBox *cboSecurity;
     QCheckBox *chkLogin;
+    QLabel *lblSearch;
+    QComboBox *cboSearch;
     QPushButton *cmdOk;
 };

@@ -102,6 +102,7 @@ class tst_frmOptions : public QObject
         QCOMPARE(Stored("Login"), QString("0"));
         QCOMPARE(Stored("UserName"), QString());
         QCOMPARE(Stored("Password"), QString());
+        QCOMPARE(Stored("Search"), QString("0"));
     }
 
     void storedValuesOpenAsStored()
@@ -155,8 +156,8 @@ class tst_frmOptions : public QObject
         Opening o;
         QVERIFY(QTest::qWaitForWindowActive(&o.window));
         o.box(0)->setFocus(Qt::OtherFocusReason);
-        const QStringList expected = {"txtOptions_1", "cboSecurity", "chkLogin",    "txtOptions_2",
-                                      "txtOptions_3", "cmdOk",       "txtOptions_0"};
+        const QStringList expected = {"txtOptions_1", "cboSecurity", "chkLogin", "txtOptions_2",
+                                      "txtOptions_3", "cboSearch",   "cmdOk",    "txtOptions_0"};
         for (const QString &name : expected) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QWidget *focus = QApplication::focusWidget();
@@ -194,6 +195,25 @@ class tst_frmOptions : public QObject
         QCOMPARE(again.window.findChild<QComboBox *>("cboSecurity")->currentText(),
                  QString("SSL/TLS"));
         QCOMPARE(again.box(1)->text(), QString("800"));
+    }
+
+    // Halving unless 1 is stored; the arrow keys choose.
+    void searchChoice()
+    {
+        Store("Search", "7");
+        {
+            Opening o;
+            auto *search = o.window.findChild<QComboBox *>("cboSearch");
+            QCOMPARE(search->currentText(), QString("Halving"));
+            QVERIFY(QTest::qWaitForWindowActive(&o.window));
+            search->setFocus(Qt::TabFocusReason);
+            QTest::keyClick(search, Qt::Key_Down);
+            QCOMPARE(search->currentText(), QString("Fast"));
+            QTest::mouseClick(o.ok(), Qt::LeftButton);
+            QCOMPARE(Stored("Search"), QString("1"));
+        }
+        Opening again;
+        QCOMPARE(again.window.findChild<QComboBox *>("cboSearch")->currentText(), QString("Fast"));
     }
 
     void portTextsAreStoredAsWholeNumbers_data()
