@@ -11,13 +11,16 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 namespace modCommandLine
 {
@@ -34,6 +37,7 @@ struct Options {
     bool dryRun = false;
     bool json = false;
     bool quiet = false;
+    int connections = 1;
     QStringList files;
 };
 
@@ -50,8 +54,8 @@ bool WholeNumberText(const QString &text, int low, int high, int &value)
 // is the one-line reason they are not.
 QString Parse(const QStringList &arguments, Options &o)
 {
-    const QStringList withValue = {"--days", "--server",   "--port",
-                                   "--user", "--security", "--search"};
+    const QStringList withValue = {"--days",     "--server", "--port",       "--user",
+                                   "--security", "--search", "--connections"};
     const QStringList flags = {"--no-backup", "--overwrite-backup", "--dry-run", "--json",
                                "--quiet"};
     bool optionsEnd = false;
@@ -113,6 +117,10 @@ QString Parse(const QStringList &arguments, Options &o)
                 return QStringLiteral("--search is fast or halve, not \"%1\"").arg(value);
             o.search =
                 value == QLatin1String("fast") ? ResetRun::Search::Fast : ResetRun::Search::Halve;
+        } else if (arg == QLatin1String("--connections")) {
+            if (!WholeNumberText(value, 1, 16, o.connections))
+                return QStringLiteral("--connections is a whole number from 1 to 16, not \"%1\"")
+                    .arg(value);
         }
     }
     if (o.days.isEmpty())
@@ -162,11 +170,64 @@ const char *OutcomeName(ResetRun::Outcome outcome)
     return "failed";
 }
 
-void PrintSummary(const ResetRun &run, int status, bool json)
+// The log rows of several connections, printed as if the files had been done
+// one after the other: a file's rows wait until every file before it is done.
+class OrderedLog
+{
+  public:
+    explicit OrderedLog(qsizetype files) : m_colWaiting(files), m_colDone(files, false) {}
+
+    void Write(int file, std::FILE *stream, const QString &text)
+    {
+        // A row that comes after its file was printed (a connection's
+        // goodbye) waits for the last file.
+        if (file == m_intNext || m_intNext >= m_colDone.size())
+            Console::Write(stream, text);
+        else if (file < m_intNext)
+            m_colLate.append({stream, text});
+        else
+            m_colWaiting[file].append({stream, text});
+    }
+
+    void Done(int file)
+    {
+        m_colDone[file] = true;
+        while (m_intNext < m_colDone.size() && m_colDone.at(m_intNext)) {
+            const auto &rows = ++m_intNext < m_colWaiting.size() ? m_colWaiting.at(m_intNext)
+                                                                 : std::as_const(m_colLate);
+            for (const auto &[stream, text] : rows)
+                Console::Write(stream, text);
+        }
+    }
+
+    void DoneAll()
+    {
+        for (int i = 0; i < m_colDone.size(); ++i)
+            Done(i);
+    }
+
+  private:
+    QList<QList<std::pair<std::FILE *, QString>>> m_colWaiting;
+    QList<std::pair<std::FILE *, QString>> m_colLate;
+    QList<bool> m_colDone;
+    int m_intNext = 0;
+};
+
+// One connection of the run and the files it takes (indices into all files).
+struct Engine {
+    std::unique_ptr<ResetRun> run;
+    QList<int> files;
+    int current = 0; // of `files`
+    bool started = false;
+    bool ended = false;
+};
+
+void PrintSummary(const QList<ResetRun::FileResult> &results, int connections, int status,
+                  bool json)
 {
     if (json) {
         QJsonArray files;
-        for (const ResetRun::FileResult &r : run.Results()) {
+        for (const ResetRun::FileResult &r : results) {
             const bool found = r.outcome != ResetRun::Outcome::Failed || r.pointer > 0;
             files.append(QJsonObject{
                 {"file", r.file},
@@ -178,14 +239,13 @@ void PrintSummary(const ResetRun &run, int status, bool json)
                 {"error", r.error.isEmpty() ? QJsonValue() : QJsonValue(r.error)},
             });
         }
-        const QJsonObject summary{
-            {"files", files}, {"connections", run.Connections()}, {"exit", status}};
+        const QJsonObject summary{{"files", files}, {"connections", connections}, {"exit", status}};
         Console::Write(stdout,
                        QString::fromUtf8(QJsonDocument(summary).toJson(QJsonDocument::Compact)) +
                            QLatin1Char('\n'));
         return;
     }
-    for (const ResetRun::FileResult &r : run.Results()) {
+    for (const ResetRun::FileResult &r : results) {
         QString line = r.group + QStringLiteral(": ");
         if (r.outcome != ResetRun::Outcome::Failed || r.pointer > 0)
             line += QStringLiteral("pointer %1, age %2 day(s), ")
@@ -215,7 +275,8 @@ QString Usage()
         "       pointwind [FILE.nc1...]   (the window)\n"
         "\n"
         "Rewinds the last-read pointer of each group cache file to the article\n"
-        "posted N days ago, over one connection to the news server.\n"
+        "posted N days ago, over one connection to the news server (or several,\n"
+        "with --connections).\n"
         "\n"
         "  --days N               days to go back, a whole number from 0 to 999\n"
         "  --server HOST          news server (default: the one in the settings)\n"
@@ -227,6 +288,8 @@ QString Usage()
         "                         whose .bak exists is not rewritten\n"
         "  --dry-run              search and report, write nothing\n"
         "  --search fast|halve    how to search (default fast)\n"
+        "  --connections N        spread the files over N connections, 1 to 16\n"
+        "                         (default 1); each logs in once\n"
         "  --json                 print one JSON summary instead of the log\n"
         "  --quiet                no log rows, only the summary\n"
         "  --help, --version\n"
@@ -256,35 +319,42 @@ int Run(const QStringList &arguments)
         return Refuse(why);
 
     const bool terminal = Console::IsTerminal(stdin);
-    std::unique_ptr<ResetRun> run;
+    // More connections than files would idle.
+    std::vector<Engine> engines(size_t(std::min<qsizetype>(o.connections, files.size())));
     try {
-        run = std::make_unique<ResetRun>();
+        for (Engine &e : engines)
+            e.run = std::make_unique<ResetRun>();
     } catch (const RaisedError &error) {
         Console::Write(stderr,
                        QStringLiteral("pointwind: cannot start: %1\n").arg(error.Description()));
         return SomeFailed;
     }
-    run->SetOverrides(o.overrides);
-    if (const QString why = run->LoadServerSettings(); !why.isEmpty())
+    for (int i = 0; i < files.size(); ++i)
+        engines[size_t(i) % engines.size()].files << i;
+    ResetRun *const first = engines.front().run.get();
+    first->SetOverrides(o.overrides);
+    if (const QString why = first->LoadServerSettings(); !why.isEmpty())
         return Refuse(why);
-    if (run->Server().isEmpty())
+    if (first->Server().isEmpty())
         return Refuse(QStringLiteral("no news server: give --server or set one in the window "
                                      "(File > Edit NNTP Server)"));
-    if (run->LoginWanted()) {
+    if (first->LoginWanted()) {
         if (qEnvironmentVariableIsSet("POINTWIND_PASSWORD")) {
             o.overrides.password = qEnvironmentVariable("POINTWIND_PASSWORD");
-        } else if (!run->HasPassword() && terminal) {
+        } else if (!first->HasPassword() && terminal) {
             Console::Write(
                 stderr,
-                QStringLiteral("Password for %1 at %2: ").arg(run->UserName(), run->Server()));
+                QStringLiteral("Password for %1 at %2: ").arg(first->UserName(), first->Server()));
             o.overrides.password = Console::ReadLine(false);
         }
-        run->SetOverrides(o.overrides);
     }
-    run->SetSearch(o.search);
-    run->SetDryRun(o.dryRun);
-    run->SetMakeBackup(!o.noBackup);
-    run->SetReconnects(1);
+    for (Engine &e : engines) {
+        e.run->SetOverrides(o.overrides);
+        e.run->SetSearch(o.search);
+        e.run->SetDryRun(o.dryRun);
+        e.run->SetMakeBackup(!o.noBackup);
+        e.run->SetReconnects(1);
+    }
 
     // Questions go to the terminal; without one the cautious answer is taken.
     const auto oldBackup = modFile::SetBackupQuestion([&](const QString &text) -> int {
@@ -307,62 +377,131 @@ int Run(const QStringList &arguments)
             return modFile::AnswerNo;
         return modFile::AnswerCancel;
     });
+    // Each connection meets the same certificate: the user is asked once.
+    QHash<QString, bool> certificateAnswers;
     const auto oldCertificate = modCertificateTrust::SetCertificateQuestion(
         [&](const QString &server, const QString &reason, const QString &fingerprint) {
-            if (!terminal)
-                return false;
-            Console::Write(stderr, QStringLiteral("The certificate of %1 is not trusted: %2.\n"
-                                                  "SHA-256 fingerprint: %3\n"
-                                                  "Connect anyway and trust it for %1 from now on? "
-                                                  "[y/N]: ")
-                                       .arg(server, reason, fingerprint));
-            return Console::ReadLine(true).trimmed().toLower().startsWith(QLatin1Char('y'));
+            const QString key = server + QLatin1Char(' ') + fingerprint;
+            if (const auto known = certificateAnswers.constFind(key);
+                known != certificateAnswers.constEnd())
+                return *known;
+            bool yes = false;
+            if (terminal) {
+                Console::Write(stderr,
+                               QStringLiteral("The certificate of %1 is not trusted: %2.\n"
+                                              "SHA-256 fingerprint: %3\n"
+                                              "Connect anyway and trust it for %1 from now on? "
+                                              "[y/N]: ")
+                                   .arg(server, reason, fingerprint));
+                yes = Console::ReadLine(true).trimmed().toLower().startsWith(QLatin1Char('y'));
+            }
+            certificateAnswers.insert(key, yes);
+            return yes;
         });
 
     // Log rows: time, group, message. With --json they go to standard error
     // so that standard output holds the summary alone.
     FILE *logStream = o.json ? stderr : stdout;
-    QString group = files.first().second;
     const bool progress = !o.quiet && files.size() > 1 && Console::IsTerminal(stderr);
-    QObject::connect(run.get(), &ResetRun::FileStarted, run.get(), [&](int index) {
-        group = files.at(index).second;
-        if (progress)
-            Console::Write(stderr,
-                           QStringLiteral("group %1 of %2\n").arg(index + 1).arg(files.size()));
-    });
-    if (!o.quiet)
-        QObject::connect(run.get(), &ResetRun::LogRow, run.get(), [&](const QString &text, int) {
-            Console::Write(logStream, ResetRun::TimeOfDayText() + QLatin1Char(' ') + group +
-                                          QStringLiteral(": ") + text + QLatin1Char('\n'));
-        });
-
+    OrderedLog log(files.size());
     QEventLoop loop;
-    bool ended = false;
-    QObject::connect(run.get(), &ResetRun::RunEnded, &loop, [&] {
-        ended = true;
-        loop.quit();
-    });
-    if (run->Start(files, o.days)) {
-        if (!ended)
+    const auto filesOf = [&](const Engine &e) {
+        QList<std::pair<QString, QString>> own;
+        for (int i : e.files)
+            own << files.at(i);
+        return own;
+    };
+    // The other connections open once the first has logged in, so that a
+    // refused login or an untrusted certificate is met once, not on each.
+    const auto startOthers = [&] {
+        for (size_t k = 1; k < engines.size(); ++k) {
+            Engine &e = engines[k];
+            e.started = true;
+            if (!e.run->Start(filesOf(e), o.days)) {
+                e.ended = true;
+                for (int i : std::as_const(e.files))
+                    log.Done(i);
+            }
+        }
+    };
+    const auto endOf = [&](Engine &e) {
+        e.ended = true;
+        for (int i : std::as_const(e.files))
+            log.Done(i);
+        if (std::all_of(engines.cbegin(), engines.cend(),
+                        [](const Engine &other) { return other.ended || !other.started; }))
+            loop.quit();
+    };
+    for (Engine &e : engines) {
+        Engine *const self = &e;
+        ResetRun *const run = e.run.get();
+        QObject::connect(run, &ResetRun::FileStarted, run, [&, self](int index) {
+            for (int i = self->current; i < index; ++i)
+                log.Done(self->files.at(i));
+            self->current = index;
+            if (progress)
+                log.Write(self->files.at(index), stderr,
+                          QStringLiteral("group %1 of %2\n")
+                              .arg(self->files.at(index) + 1)
+                              .arg(files.size()));
+            if (self->run.get() == first && !engines.back().started)
+                startOthers();
+        });
+        if (!o.quiet)
+            QObject::connect(run, &ResetRun::LogRow, run, [&, self](const QString &text, int) {
+                const int file = self->files.at(self->current);
+                log.Write(file, logStream,
+                          ResetRun::TimeOfDayText() + QLatin1Char(' ') + files.at(file).second +
+                              QStringLiteral(": ") + text + QLatin1Char('\n'));
+            });
+        QObject::connect(run, &ResetRun::RunEnded, &loop, [&, self] { endOf(*self); });
+    }
+
+    engines.front().started = true;
+    QList<ResetRun::FileResult> results;
+    if (first->Start(filesOf(engines.front()), o.days)) {
+        if (!engines.front().ended)
             loop.exec();
         // Let the server see the goodbye before the process goes.
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-            if (run->Client()->State() != 4)
+            if (std::none_of(engines.cbegin(), engines.cend(),
+                             [](const Engine &e) { return e.run->Client()->State() == 4; }))
                 loop.quit();
         });
         poll.start(10);
         QTimer::singleShot(5000, &loop, &QEventLoop::quit);
         loop.exec();
+        log.DoneAll();
+
+        // In the order given. The files of connections never opened share the
+        // first connection's failure.
+        results.resize(files.size());
+        const QList<ResetRun::FileResult> &firstResults = first->Results();
+        for (const Engine &e : engines) {
+            for (int k = 0; k < e.files.size(); ++k) {
+                ResetRun::FileResult &r = results[e.files.at(k)];
+                if (e.started && k < e.run->Results().size()) {
+                    r = e.run->Results().at(k);
+                    continue;
+                }
+                r.file = files.at(e.files.at(k)).first;
+                r.group = files.at(e.files.at(k)).second;
+                r.error = firstResults.isEmpty() ? QString() : firstResults.first().error;
+            }
+        }
     }
 
     int status = AllRewritten;
-    if (run->Results().isEmpty())
+    if (results.isEmpty())
         status = SomeFailed;
-    for (const ResetRun::FileResult &r : run->Results())
+    for (const ResetRun::FileResult &r : std::as_const(results))
         if (r.outcome == ResetRun::Outcome::Failed)
             status = SomeFailed;
-    PrintSummary(*run, status, o.json);
+    int connections = 0;
+    for (const Engine &e : engines)
+        connections += e.run->Connections();
+    PrintSummary(results, connections, status, o.json);
     modFile::SetBackupQuestion(oldBackup);
     modCertificateTrust::SetCertificateQuestion(oldCertificate);
     return status;

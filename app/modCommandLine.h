@@ -1,7 +1,7 @@
 #pragma once
 // The command line: `pointwind --days N [options] FILE.nc1...` runs the
 // reset without a window (and without a display) for many group cache files
-// over one connection. Without options the window starts, and opens the
+// over one connection, or spread over several. Without options the window starts, and opens the
 // file named, if any.
 #include <QStringList>
 

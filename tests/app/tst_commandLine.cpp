@@ -13,7 +13,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
+#include <algorithm>
 
 using TestSupport::NntpArticleGroup;
 using TestSupport::ReadAll;
@@ -98,8 +100,8 @@ class tst_commandLine : public QObject
   private slots:
     void initTestCase()
     {
-        server.AddGroup(Group("alt.a"));
-        server.AddGroup(Group("alt.b"));
+        for (const char *name : {"alt.a", "alt.b", "alt.c", "alt.d", "alt.e", "alt.f"})
+            server.AddGroup(Group(name));
         QVERIFY(server.Start());
     }
 
@@ -127,6 +129,56 @@ class tst_commandLine : public QObject
         QCOMPARE(first.value("outcome").toString(), QStringLiteral("rewritten"));
         QCOMPARE(first.value("pointer").toInt(), 106);
         QVERIFY(first.value("requests").toInt() > 0);
+    }
+
+    // Six files over three connections, each logging in once; the rows and
+    // the summary come out in the order given.
+    void threeConnections()
+    {
+        const QStringList groups = {"alt.a", "alt.b", "alt.c", "alt.d", "alt.e", "alt.f"};
+        QStringList arguments = {"--days", "4", "--json", "--connections", "3"};
+        for (int i = 0; i < groups.size(); ++i)
+            arguments << File(groups[i], QString::number(10 + i));
+        const int connections = server.ConnectionCount();
+        const Result r = Run(arguments);
+        QCOMPARE(r.status, 0);
+        QCOMPARE(server.ConnectionCount() - connections, 3);
+        QCOMPARE(r.json.value("connections").toInt(), 3);
+        QStringList summary;
+        for (const QJsonValue &f : r.json.value("files").toArray())
+            summary << f.toObject().value("group").toString();
+        QCOMPARE(summary, groups);
+        for (int i = 0; i < groups.size(); ++i)
+            QCOMPARE(ReadAll(File(groups[i])),
+                     TestSupport::ExpectedGroupFile(QByteArray::number(10 + i), "127.0.0.1", 106));
+        QStringList rows;
+        static const QRegularExpression group(QStringLiteral(" (alt\\.[a-f]): "));
+        // Each connection's goodbye comes after all files.
+        const QList<QByteArray> lines = r.err.split('\n');
+        for (const QByteArray &line : lines.mid(0, lines.size() - 3 - 1))
+            if (const auto m = group.match(QString::fromLatin1(line)); m.hasMatch())
+                rows << m.captured(1);
+        QVERIFY(rows.size() > 6 * 3);
+        QVERIFY2(std::is_sorted(rows.cbegin(), rows.cend()), r.err);
+        QCOMPARE(r.err.count("Goodbye"), 3);
+    }
+
+    // The other connections wait for the first login: a refused one is met once.
+    void refusedLoginWithThreeConnections()
+    {
+        server.SetLogin("reader", "right", true);
+        const int connections = server.ConnectionCount();
+        const Result r = Run({"--days", "4", "--json", "--user", "reader", "--connections", "3",
+                              File("alt.a"), File("alt.b"), File("alt.c")},
+                             QStringLiteral("wrong"));
+        QCOMPARE(r.status, 1);
+        QCOMPARE(server.ConnectionCount() - connections, 1);
+        const QJsonArray files = r.json.value("files").toArray();
+        QCOMPARE(files.size(), 3);
+        for (const QJsonValue &f : files) {
+            QCOMPARE(f.toObject().value("outcome").toString(), QStringLiteral("failed"));
+            QVERIFY(!f.toObject().value("error").toString().isEmpty());
+        }
     }
 
     // The failing group fails alone; a later run keeps the existing backups
@@ -202,6 +254,8 @@ class tst_commandLine : public QObject
         QTest::newRow("no such file") << QStringList{"--days", "4", a, "/nonexistent/x.nc1"};
         QTest::newRow("no .nc1") << QStringList{"--days", "4", "%T%"};
         QTest::newRow("bad search") << QStringList{"--days", "4", "--search", "slow", a};
+        QTest::newRow("0 connections") << QStringList{"--days", "4", "--connections", "0", a};
+        QTest::newRow("17 connections") << QStringList{"--days", "4", "--connections=17", a};
     }
     void badUsage()
     {
