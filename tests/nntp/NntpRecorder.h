@@ -2,7 +2,7 @@
 // Records everything a CNNTP tells its owner, in order, as short texts:
 //   "msg1:Connected", "msg3:Unknown Group alt.test", "connected:0",
 //   "group:5000-6233", "head:from|Subject|PostDate|MessageID|ArticleID",
-//   "groups:<count>"
+//   "groups:<count>", "range:low-high:ok|failed:n,n?,..." (? = no date)
 // and lets a test react from inside a notification, as the main window does.
 #include "nntp/CNNTP.h"
 
@@ -39,6 +39,17 @@ class NntpRecorder : public QObject
                                   .arg(article, 0, 'f', 0);
                     if (OnHeaderComplete)
                         OnHeaderComplete(article);
+                });
+        connect(client, &CNNTP::OnDateRange, this,
+                [this](qint64 low, qint64 high, const QList<QPair<qint64, QString>> &dates,
+                       bool ok) {
+                    QStringList numbers;
+                    for (const auto &[number, date] : dates)
+                        numbers << QString::number(number) + (date.isEmpty() ? "?" : "");
+                    Events << QStringLiteral("range:%1-%2:%3:%4")
+                                  .arg(low)
+                                  .arg(high)
+                                  .arg(ok ? "ok" : "failed", numbers.join(','));
                 });
         connect(client, &CNNTP::OnDownloadGroups, this, [this](const QStringList &groups) {
             Events << QStringLiteral("groups:%1").arg(groups.size());

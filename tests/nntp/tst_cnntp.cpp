@@ -359,6 +359,148 @@ class tst_CNNTP : public QObject
         QCOMPARE(rec->Groups.count(QString()), 300 - 251);
     }
 
+    // ---- capabilities, pipelining, header ranges --------------------------------------
+
+    void capabilities_data()
+    {
+        using TestSupport::NntpCapabilities;
+        QTest::addColumn<int>("caps");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QList<QByteArray>>("lines");
+        QTest::addColumn<QString>("rangeCommand");
+        const QByteArray caps = "CAPABILITIES\r\n", mode = "MODE READER\r\n";
+        const QByteArray user = "AUTHINFO user joe\r\n", pass = "AUTHINFO pass pw\r\n";
+        QTest::newRow("500") << int(NntpCapabilities::Unknown) << QString()
+                             << QList<QByteArray>{caps} << QString();
+        QTest::newRow("reader, no HDR") << int(NntpCapabilities::NoHdr) << QString()
+                                        << QList<QByteArray>{caps} << QString();
+        QTest::newRow("HDR, login") << int(NntpCapabilities::Hdr) << "joe"
+                                    << QList<QByteArray>{caps, user, pass} << "HDR";
+        QTest::newRow("XHDR only") << int(NntpCapabilities::XhdrOnly) << QString()
+                                   << QList<QByteArray>{caps} << "XHDR";
+        QTest::newRow("transit, login") << int(NntpCapabilities::ModeReader) << "joe"
+                                        << QList<QByteArray>{caps, mode, caps, user, pass} << "HDR";
+    }
+    // Asked for once per connection, MODE READER only where the server
+    // offers it and before the login, and no row of its own.
+    void capabilities()
+    {
+        QFETCH(int, caps);
+        QFETCH(QString, user);
+        QFETCH(QList<QByteArray>, lines);
+        QFETCH(QString, rangeCommand);
+        server->SetCapabilities(TestSupport::NntpCapabilities(caps));
+        server->SetLogin("joe", "pw", !user.isEmpty());
+        client->SetAskCapabilities(true);
+        Open(user, user.isEmpty() ? QString() : QStringLiteral("pw"));
+        QTRY_VERIFY_WITH_TIMEOUT(rec->Events.contains(QStringLiteral("connected:0")), Wait);
+        QCOMPARE(Lines(), lines);
+        QCOMPARE(client->HeaderRangeCommand(), rangeCommand);
+        QCOMPARE(rec->Of(QStringLiteral("msg")).size(), user.isEmpty() ? 2 : 3);
+        client->SelectGroup(QStringLiteral("alt.test"));
+        QTRY_COMPARE_WITH_TIMEOUT(rec->Of("group:"), QStringList{"group:1000-2000"}, Wait);
+        QCOMPARE(rec->Failures(), QStringList());
+    }
+
+    // An owner that leaves on hearing "not connected", as the reset run
+    // does, must not make the client say QUIT a second time.
+    void oneQuitAfterRefusal_data()
+    {
+        QTest::addColumn<bool>("greetingRefused");
+        QTest::newRow("login refused") << false;
+        QTest::newRow("greeting refused") << true;
+    }
+    void oneQuitAfterRefusal()
+    {
+        QFETCH(bool, greetingRefused);
+        // Replies leave late, so that a second QUIT would still be read.
+        server->SetReplyDelay(50);
+        server->SetLogin("joe", "pw", true);
+        if (greetingRefused)
+            server->SetGreeting(400);
+        rec->OnConnected = [&](qint32 status) {
+            if (status != 0)
+                client->Disconnect();
+        };
+        Open(QStringLiteral("joe"), QStringLiteral("wrong"));
+        QTRY_VERIFY_WITH_TIMEOUT(rec->Events.contains("msg1:Closing connection. Goodbye!"), Wait);
+        QTest::qWait(100);
+        QCOMPARE(Lines().count("QUIT\r\n"), 1);
+        QCOMPARE(rec->Of("connected:"), QStringList{"connected:1"});
+    }
+
+    // Replies to HEADs sent together come back in order, each with its own
+    // number; 423 and 430 both mean a missing article.
+    void pipelinedHeads()
+    {
+        server->SetReplyDelay(30);
+        server->SetReplyHook([](const QByteArray &line) -> std::optional<QByteArray> {
+            if (line == "HEAD 1999")
+                return QByteArray("430 No such article\r\n");
+            return std::nullopt;
+        });
+        OpenReady();
+        client->SelectGroup(QStringLiteral("alt.test"));
+        QTRY_COMPARE_WITH_TIMEOUT(rec->Of("group:").size(), 1, Wait);
+        client->DownloadHeaders({1001, 1500, 1999});
+        client->DownloadHeaders({1000});
+        QTRY_COMPARE_WITH_TIMEOUT(rec->Of("head:").size(), 4, Wait);
+        QCOMPARE(rec->Of("head:"),
+                 QStringList({ExpectedHead(1001), Head({}, {}, {}, {}, 1500),
+                              Head({}, {}, {}, {}, 1999), ExpectedHead(1000)}));
+        QCOMPARE(Lines().mid(1), QList<QByteArray>({"HEAD 1001\r\n", "HEAD 1500\r\n",
+                                                   "HEAD 1999\r\n", "HEAD 1000\r\n"}));
+        QCOMPARE(client->State(), 7);
+        QCOMPARE(rec->Failures(), QStringList());
+    }
+
+    void dateRanges_data()
+    {
+        using TestSupport::NntpCapabilities;
+        QTest::addColumn<int>("caps");
+        QTest::addColumn<bool>("garbage");
+        QTest::addColumn<qint64>("low");
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("event");
+        QTest::newRow("HDR") << int(NntpCapabilities::Hdr) << false << qint64(1498)
+                             << QByteArray("HDR Date 1498-1502\r\n")
+                             << "range:1498-1502:ok:1498,1499,1501,1502";
+        QTest::newRow("XHDR") << int(NntpCapabilities::XhdrOnly) << false << qint64(1498)
+                              << QByteArray("XHDR Date 1498-1502\r\n")
+                              << "range:1498-1502:ok:1498,1499,1501,1502";
+        QTest::newRow("none there, 423") << int(NntpCapabilities::Hdr) << false << qint64(2001)
+                                         << QByteArray("HDR Date 2001-2005\r\n")
+                                         << "range:2001-2005:ok:";
+        QTest::newRow("garbage line") << int(NntpCapabilities::Hdr) << true << qint64(1498)
+                                      << QByteArray("HDR Date 1498-1502\r\n")
+                                      << "range:1498-1502:failed:";
+        QTest::newRow("not offered, 500") << int(NntpCapabilities::NoHdr) << false << qint64(1498)
+                                          << QByteArray("HDR Date 1498-1502\r\n")
+                                          << "range:1498-1502:failed:";
+    }
+    // A failed range leaves the session in step: the HEAD after it is answered.
+    void dateRanges()
+    {
+        QFETCH(int, caps);
+        QFETCH(bool, garbage);
+        QFETCH(qint64, low);
+        QFETCH(QByteArray, line);
+        QFETCH(QString, event);
+        server->SetCapabilities(TestSupport::NntpCapabilities(caps));
+        server->SetHeaderRangeGarbage(garbage);
+        client->SetAskCapabilities(true);
+        OpenReady();
+        client->SelectGroup(QStringLiteral("alt.test"));
+        QTRY_COMPARE_WITH_TIMEOUT(rec->Of("group:").size(), 1, Wait);
+        client->DownloadDateRange(low, low + 4);
+        client->DownloadHeader(1001);
+        QTRY_COMPARE_WITH_TIMEOUT(rec->Of("head:").size(), 1, Wait);
+        QCOMPARE(rec->Of("range:"), QStringList{event});
+        QCOMPARE(rec->Of("head:"), QStringList{ExpectedHead(1001)});
+        QVERIFY(Lines().contains(line));
+        QCOMPARE(rec->Failures(), QStringList());
+    }
+
     // ---- QUIT and 205 ------------------------------------------------------------------
 
     void quit()
