@@ -236,6 +236,7 @@ void PrintSummary(const QList<ResetRun::FileResult> &results, int connections, i
                 {"pointer", found ? QJsonValue(r.pointer) : QJsonValue()},
                 {"age", found && r.age ? QJsonValue(*r.age) : QJsonValue()},
                 {"requests", r.requests},
+                {"rounds", r.rounds},
                 {"error", r.error.isEmpty() ? QJsonValue() : QJsonValue(r.error)},
             });
         }

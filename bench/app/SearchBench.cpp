@@ -51,7 +51,7 @@ QStringList MakeGroupFiles(const QStringList &groups)
 }
 
 Run RunCommandLine(TestSupport::NntpTestServer &server, int days, const QString &search,
-                   const QStringList &files)
+                   const QStringList &files, const QStringList &extra)
 {
     Run run;
     server.ClearReceivedLines();
@@ -66,6 +66,7 @@ Run RunCommandLine(TestSupport::NntpTestServer &server, int days, const QString 
                         QStringLiteral("--search"),  search,
                         QStringLiteral("--server"),  QStringLiteral("127.0.0.1"),
                         QStringLiteral("--port"),    QString::number(server.Port())};
+    args += extra;
     args += files;
     QElapsedTimer clock;
     clock.start();
@@ -76,9 +77,14 @@ Run RunCommandLine(TestSupport::NntpTestServer &server, int days, const QString 
     }
     run.wallMs = double(clock.nsecsElapsed()) / 1e6;
     run.heads = CountHeads(server);
+    for (const QByteArray &line : server.ReceivedLines())
+        run.ranges += line.startsWith("HDR ") || line.startsWith("XHDR ") ? 1 : 0;
     const QJsonObject summary = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
-    for (const QJsonValue &f : summary.value(QStringLiteral("files")).toArray())
+    for (const QJsonValue &f : summary.value(QStringLiteral("files")).toArray()) {
         run.requests << f.toObject().value(QStringLiteral("requests")).toInt();
+        run.rounds << f.toObject().value(QStringLiteral("rounds")).toInt();
+    }
+    run.connections = summary.value(QStringLiteral("connections")).toInt();
     run.ok = p.exitCode() == 0 && run.requests.size() == files.size();
     if (!run.ok)
         run.error = QStringLiteral("exit %1: %2")

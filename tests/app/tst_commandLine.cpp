@@ -129,6 +129,7 @@ class tst_commandLine : public QObject
         QCOMPARE(first.value("outcome").toString(), QStringLiteral("rewritten"));
         QCOMPARE(first.value("pointer").toInt(), 106);
         QVERIFY(first.value("requests").toInt() > 0);
+        QVERIFY(first.value("rounds").toInt() > 0);
     }
 
     // Six files over three connections, each logging in once; the rows and
