@@ -75,6 +75,135 @@ class tst_resetRunEngine : public QObject
                  TestSupport::ExpectedGroupFile("123", "127.0.0.1", 107));
     }
 
+    // The lowest article is missing: its age is unknown, not 0, and halving
+    // asks for nothing more than it did.
+    void ageRangeWithLowestMissing()
+    {
+        TestSupport::NntpTestServer server;
+        NntpArticleGroup group;
+        group.name = "alt.test";
+        group.low = 100;
+        group.high = 110;
+        group.missing = {100};
+        group.postedAt = [](qint64 n) { return Now - qint64((110 - n + 0.5) * 86400); };
+        server.AddGroup(group);
+        QVERIFY(server.Start());
+        ResetRun run;
+        run.SetOverrides({QStringLiteral("127.0.0.1"), server.Port(), {}, {}, {}});
+        run.SetDryRun(true);
+        QStringList rows;
+        connect(&run, &ResetRun::LogRow, this, [&](const QString &text) { rows << text; });
+        QSignalSpy ended(&run, &ResetRun::RunEnded);
+        QVERIFY(run.Start({{QStringLiteral("unused.nc1"), QStringLiteral("alt.test")}},
+                          QStringLiteral("4")));
+        QVERIFY(ended.wait(10000));
+        QVERIFY2(rows.contains(QStringLiteral("Age range: unknown-0.5 day(s)")),
+                 qPrintable(rows.join(" | ")));
+        const QList<QByteArray> lines = server.ReceivedLines();
+        QCOMPARE(lines.mid(1, 3), QList<QByteArray>({"HEAD 100\r\n", "HEAD 110\r\n", "HEAD 105\r\n"}));
+        QCOMPARE(run.Results().value(0).pointer, 107.0);
+    }
+
+    // The fast search against servers with and without header ranges, with
+    // a range reply it cannot read and with the connection reset while
+    // several commands are under way: the right pointer, or the file as it was.
+    void fastSearchOverServers_data()
+    {
+        using TestSupport::NntpCapabilities;
+        QTest::addColumn<int>("caps");
+        QTest::addColumn<bool>("garbage");
+        QTest::addColumn<int>("resetAt");
+        QTest::addColumn<int>("reconnects");
+        QTest::addColumn<QByteArray>("range");
+        QTest::newRow("HDR") << int(NntpCapabilities::Hdr) << false << -1 << 0
+                             << QByteArray("HDR Date ");
+        QTest::newRow("XHDR only") << int(NntpCapabilities::XhdrOnly) << false << -1 << 0
+                                   << QByteArray("XHDR Date ");
+        QTest::newRow("no HDR") << int(NntpCapabilities::NoHdr) << false << -1 << 0 << QByteArray();
+        QTest::newRow("500 to CAPABILITIES")
+            << int(NntpCapabilities::Unknown) << false << -1 << 0 << QByteArray();
+        QTest::newRow("transit until MODE READER")
+            << int(NntpCapabilities::ModeReader) << false << -1 << 0 << QByteArray("HDR Date ");
+        QTest::newRow("garbage in the range")
+            << int(NntpCapabilities::Hdr) << true << -1 << 0 << QByteArray("HDR Date ");
+        QTest::newRow("reset mid-round, reconnect")
+            << int(NntpCapabilities::NoHdr) << false << 4 << 1 << QByteArray();
+        QTest::newRow("reset mid-round, no reconnect")
+            << int(NntpCapabilities::NoHdr) << false << 4 << 0 << QByteArray();
+    }
+    void fastSearchOverServers()
+    {
+        QFETCH(int, caps);
+        QFETCH(bool, garbage);
+        QFETCH(int, resetAt);
+        QFETCH(int, reconnects);
+        QFETCH(QByteArray, range);
+        TestSupport::NntpTestServer server;
+        NntpArticleGroup group =
+            NntpArticleGroup::Spread("alt.big", 1, 1000000, Now - 2000 * 86400, Now);
+        group.isMissing = [](qint64 n) { return n % 7 == 3 || (n / 100) % 50 == 7; };
+        server.AddGroup(group);
+        server.SetCapabilities(TestSupport::NntpCapabilities(caps));
+        server.SetHeaderRangeGarbage(garbage);
+        server.SetResetAt(resetAt);
+        QVERIFY(server.Start());
+        // The article the search must end on: the newest one there posted
+        // at or before 30 days ago.
+        const qint64 target = Now - 30 * 86400;
+        qint64 low = 1, high = 1000000;
+        while (low < high) {
+            const qint64 mid = (low + high + 1) / 2;
+            (group.postedAt(mid) <= target ? low : high) = group.postedAt(mid) <= target ? mid : mid - 1;
+        }
+        while (group.isMissing(low))
+            --low;
+        const QString file = TestSupport::MakeTempFolder() + QStringLiteral("/alt.big.nc1");
+        QVERIFY(TestSupport::WriteSampleGroupFile(file, QStringLiteral("1")));
+        const QByteArray before = TestSupport::ReadAll(file);
+
+        ResetRun run;
+        run.SetOverrides({QStringLiteral("127.0.0.1"), server.Port(), {}, {}, {}});
+        run.SetSearch(ResetRun::Search::Fast);
+        run.SetMakeBackup(false);
+        run.SetReconnects(reconnects);
+        connect(&run, &ResetRun::LogRow, this, [&](const QString &, int kind) {
+            if (kind == 3)
+                server.SetResetAt(-1);
+        });
+        QSignalSpy ended(&run, &ResetRun::RunEnded);
+        QVERIFY(run.Start({{file, QStringLiteral("alt.big")}}, QStringLiteral("30")));
+        QVERIFY(ended.wait(20000));
+        const ResetRun::FileResult result = run.Results().value(0);
+        const QList<QByteArray> lines = server.ReceivedLines();
+        if (resetAt >= 0 && reconnects == 0) {
+            QCOMPARE(result.outcome, ResetRun::Outcome::Failed);
+            QVERIFY(!result.error.isEmpty());
+            QCOMPARE(TestSupport::ReadAll(file), before);
+            return;
+        }
+        QCOMPARE(result.outcome, ResetRun::Outcome::Rewritten);
+        QCOMPARE(qint64(result.pointer), low);
+        QCOMPARE(TestSupport::ReadAll(file), TestSupport::ExpectedGroupFile("1", "127.0.0.1", low));
+        QCOMPARE(run.Connections(), resetAt >= 0 ? 2 : 1);
+        QVERIFY(result.rounds >= 1 && result.rounds <= result.requests);
+        QCOMPARE(lines.count("CAPABILITIES\r\n"),
+                 (caps == int(TestSupport::NntpCapabilities::ModeReader) ? 2 : 1) *
+                     run.Connections());
+        qsizetype ranges = 0;
+        for (const QByteArray &line : lines)
+            ranges += line.startsWith("HDR ") || line.startsWith("XHDR ") ? 1 : 0;
+        if (range.isEmpty())
+            QCOMPARE(ranges, 0);
+        else if (garbage)
+            QCOMPARE(ranges, 1);
+        else
+            QVERIFY(ranges >= 1);
+        for (const QByteArray &line : lines)
+            QVERIFY2(range.isEmpty() || !(line.startsWith("HDR ") || line.startsWith("XHDR ")) ||
+                         line.startsWith(range),
+                     line.constData());
+    }
+
     // A connection lost in the middle of the first file is made again once;
     // that file starts afresh and the second follows on the new connection.
     void lostConnectionReconnectsOnce()
