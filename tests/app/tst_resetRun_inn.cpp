@@ -1,8 +1,10 @@
-// Whole reset runs through the main window against a news server nobody here
-// wrote: INN, which tests/support/inn_setup.sh installs, fills with articles
-// posted an hour apart (the first one cancelled) and serves on 127.0.0.1,
-// once to everyone and once behind a login.
+// Whole reset runs through the main window and the command line against a
+// news server nobody here wrote: INN, which tests/support/inn_setup.sh
+// installs, fills with articles posted an hour apart (the first one
+// cancelled) and serves on 127.0.0.1, once to everyone and once behind a
+// login.
 #include "app/frmReader.h"
+#include "app/modCommandLine.h"
 #include "cache/modFile.h"
 #include "common/modMain.h"
 #include "support/InnManifest.h"
@@ -15,6 +17,7 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
 #include <memory>
 
@@ -126,6 +129,47 @@ class tst_resetRun_inn : public QObject
                     QStringLiteral("Closing connection. Goodbye!"));
             },
             10000));
+    }
+
+    // The command line's fast search finds the exact crossing, over one
+    // connection and over two at once (each file of the same group).
+    void commandLine_data()
+    {
+        QTest::addColumn<int>("connections");
+        QTest::addColumn<QString>("portKey");
+        QTest::addColumn<bool>("login");
+        QTest::newRow("one connection") << 1 << "READER_PORT" << false;
+        QTest::newRow("two connections, login") << 2 << "AUTH_PORT" << true;
+    }
+    void commandLine()
+    {
+        QFETCH(int, connections);
+        QFETCH(QString, portKey);
+        QFETCH(bool, login);
+        TestSupport::UseFreshSettingsFolder();
+        QStringList arguments = {"--days",        "10",
+                                 "--quiet",       "--no-backup",
+                                 "--search",      "fast",
+                                 "--server",      "127.0.0.1",
+                                 "--port",        QString::number(Value(qPrintable(portKey))),
+                                 "--connections", QString::number(connections)};
+        if (login) {
+            arguments << "--user" << inn.value("USER");
+            qputenv("POINTWIND_PASSWORD", inn.value("PASSWORD").toLocal8Bit());
+        }
+        const auto forget = qScopeGuard([] { qunsetenv("POINTWIND_PASSWORD"); });
+        QStringList files;
+        for (int i = 0; i < connections; ++i) {
+            files << TestSupport::MakeTempFolder() + QLatin1Char('/') + inn.value("GROUP") +
+                         QStringLiteral(".nc1");
+            QVERIFY(TestSupport::WriteSampleGroupFile(files.last(), QStringLiteral("1733011200")));
+        }
+        QCOMPARE(modCommandLine::Run(arguments + files), int(modCommandLine::AllRewritten));
+        // Ten days back lies between article COUNT + 1 - 240 and the next.
+        const qint64 expected = Value("COUNT") + 1 - 10 * 86400 / Value("STEP");
+        for (const QString &file : files)
+            QCOMPARE(TestSupport::ReadAll(file),
+                     TestSupport::ExpectedGroupFile("1733011200", "127.0.0.1", expected));
     }
 };
 
