@@ -12,6 +12,14 @@ namespace
 constexpr int kSlack = 4;
 // Same-side probes in a row after which the end left behind is discounted.
 constexpr int kStale = 2;
+// Half the gap a round leaves around the estimate, as a share of the
+// bracket: the estimates are seldom closer than that.
+constexpr long double kInner = 0.001L;
+// A bracket within this many rounds' worth of closely spaced probes gets a
+// window of them around the estimate.
+constexpr long double kFinish = 16;
+// The first round's probe nearest the top, as a share of the group.
+constexpr long double kNearest = 1.0L / 8192;
 
 // 2^k, for the walks inward from a missing end.
 qint64 Stride(int k)
@@ -49,24 +57,55 @@ int FastArticleSearch::Probes() const
 
 FastArticleSearch::Round FastArticleSearch::NextRound(int maxHeads, qint64 rangeLines) const
 {
-    Q_UNUSED(maxHeads);
-    Q_UNUSED(rangeLines);
     Round round;
-    if (m_next) {
-        round.heads.push_back(*m_next);
-        if (!m_roundOpen)
-            ++m_rounds;
-        m_roundOpen = true;
+    if (!m_next)
+        return round;
+    if (!m_roundOpen)
+        ++m_rounds;
+    m_roundOpen = true;
+    // A range settles the bracket in one round, but a handful of numbers
+    // asked for by HEAD do as well for fewer bytes.
+    if (rangeLines > 0 && Unknowns() > maxHeads) {
+        qint64 first = m_below + 1, last = m_above - 1;
+        while (m_missing.count(first))
+            ++first;
+        while (m_missing.count(last))
+            --last;
+        if (last - first < rangeLines) {
+            round.rangeLow = first;
+            round.rangeHigh = last;
+            return round;
+        }
     }
+    if (maxHeads <= 1) {
+        round.heads.push_back(*m_next);
+        return round;
+    }
+    round.heads = PlanHeads(maxHeads, rangeLines);
     return round;
 }
 
 void FastArticleSearch::ObserveRange(qint64 low, qint64 high, const std::map<qint64, qint64> &dated)
 {
-    for (qint64 n = std::max(low, m_below + 1); n <= high && n < m_above; ++n) {
-        const auto it = dated.find(n);
-        Observe(n, it == dated.end() ? std::nullopt : std::optional<qint64>(it->second));
+    ++m_probes;
+    m_roundOpen = false;
+    if (!m_next)
+        return;
+    for (auto it = dated.lower_bound(std::max(low, m_low));
+         it != dated.end() && it->first <= high && it->first <= m_high; ++it) {
+        if (!m_missing.count(it->first))
+            m_dated.emplace(it->first, it->second);
     }
+    // Only the bracket's numbers matter; a range reaching far beyond it (not
+    // one this search asked for) must not cost a step per number.
+    const qint64 from = std::max(low, m_below + 1), to = std::min(high, m_above - 1);
+    if (to - from < (qint64(1) << 20)) {
+        for (qint64 n = from; n <= to; ++n)
+            if (!dated.count(n) && !m_dated.count(n))
+                m_missing.insert(n);
+    }
+    Tighten();
+    Plan();
 }
 
 int FastArticleSearch::Rounds() const
@@ -78,36 +117,71 @@ void FastArticleSearch::Observe(qint64 number, std::optional<qint64> posted)
 {
     ++m_probes;
     m_roundOpen = false;
-    // Only numbers inside the bracket can narrow it; anything else (a late
-    // or unasked answer) tells nothing new.
-    if (!m_next || number <= m_below || number >= m_above)
+    if (!m_next || number < m_low || number > m_high || m_missing.count(number) ||
+        m_dated.count(number))
         return;
+    // Only a number inside the bracket moves the one-at-a-time walk on; one
+    // outside it (another probe of the same round) still counts in Tighten().
+    const bool inside = number > m_below && number < m_above;
     const Source source = number == *m_next ? m_source : Source::End;
     if (!posted) {
         m_missing.insert(number);
-        if (source == Source::FromTop)
+        if (inside && source == Source::FromTop)
             ++m_topMisses;
-        else if (source == Source::FromBottom)
+        else if (inside && source == Source::FromBottom)
             ++m_bottomMisses;
-        else if (source == Source::Estimate)
+        else if (inside && source == Source::Estimate)
             ++m_estimateMisses;
     } else {
-        const bool estimating = m_below >= m_low && m_above <= m_high;
         m_dated[number] = *posted;
-        if (*posted <= m_target) {
-            m_below = number;
-            m_belowDate = *posted;
-            m_sameSide = m_sameSide > 0 ? m_sameSide + 1 : 1;
-        } else {
-            m_above = number;
-            m_aboveDate = *posted;
-            m_sameSide = m_sameSide < 0 ? m_sameSide - 1 : -1;
+        if (inside) {
+            if (m_below >= m_low && m_above <= m_high)
+                ++m_steps;
+            if (*posted <= m_target)
+                m_sameSide = m_sameSide > 0 ? m_sameSide + 1 : 1;
+            else
+                m_sameSide = m_sameSide < 0 ? m_sameSide - 1 : -1;
+            m_estimateMisses = 0;
         }
-        if (estimating)
-            ++m_steps;
-        m_estimateMisses = 0;
     }
+    Tighten();
     Plan();
+}
+
+// The bracket is the narrowest pair of neighbouring dated articles that
+// cross the target, the group's ends counting as crossing it. Asked one at
+// a time there is only ever one such pair; several probes of a round, with
+// dates out of order, can make several, and any one holds a crossing.
+void FastArticleSearch::Tighten()
+{
+    qint64 prev = m_low - 1;
+    bool prevBelow = true;
+    qint64 bestBelow = m_below, bestAbove = m_above, bestUnknowns = -1;
+    auto consider = [&](qint64 above) {
+        const qint64 missing = qint64(
+            std::distance(m_missing.upper_bound(prev), m_missing.lower_bound(above)));
+        const qint64 unknowns = above - prev - 1 - missing;
+        if (bestUnknowns < 0 || unknowns < bestUnknowns) {
+            bestUnknowns = unknowns;
+            bestBelow = prev;
+            bestAbove = above;
+        }
+    };
+    for (const auto &[number, date] : m_dated) {
+        const bool below = date <= m_target;
+        if (prevBelow && !below)
+            consider(number);
+        prev = number;
+        prevBelow = below;
+    }
+    if (prevBelow)
+        consider(m_high + 1);
+    m_below = bestBelow;
+    m_above = bestAbove;
+    if (m_below >= m_low)
+        m_belowDate = m_dated.at(m_below);
+    if (m_above <= m_high)
+        m_aboveDate = m_dated.at(m_above);
 }
 
 qint64 FastArticleSearch::Unknowns() const
@@ -131,7 +205,7 @@ qint64 FastArticleSearch::NearestUnknown(qint64 number) const
 }
 
 // Where the dates put the crossing of T by whole seconds (T + 1/2).
-long double FastArticleSearch::Interpolate() const
+long double FastArticleSearch::Interpolate(int sameSide, bool curved) const
 {
     // A late article (a lagging clock, a slow relay) says little about where
     // the group stands: an end is taken as no earlier than any article
@@ -153,16 +227,17 @@ long double FastArticleSearch::Interpolate() const
     // is likely further off than its date says (a burst between, say):
     // discounting it more with each such probe brings the next one across
     // the crossing instead of creeping up to it.
-    if (std::abs(m_sameSide) > kStale) {
-        if (m_sameSide > 0)
-            toAbove = std::ldexp(toAbove, kStale - m_sameSide);
+    if (std::abs(sameSide) > kStale) {
+        if (sameSide > 0)
+            toAbove = std::ldexp(toAbove, kStale - sameSide);
         else
-            toBelow = std::ldexp(toBelow, kStale + m_sameSide);
+            toBelow = std::ldexp(toBelow, kStale + sameSide);
         return lo + (hi - lo) * toBelow / (toBelow + toAbove);
     }
     const long double linear = lo + (hi - lo) * toBelow / (toBelow + toAbove);
     // A third article next to the bracket lets the estimate follow a rate
-    // that changes across it.
+    // that changes across it (curved); a round spreads its probes widely
+    // enough to do as well on the straight line.
     auto before = m_dated.lower_bound(m_below);
     auto after = m_dated.upper_bound(m_above);
     std::optional<std::pair<qint64, qint64>> third;
@@ -174,7 +249,7 @@ long double FastArticleSearch::Interpolate() const
     if (after != m_dated.end() && after->second > aboveDate &&
         (!third || after->first - m_above < m_below - third->first))
         third = *after;
-    if (!third)
+    if (!third || !curved)
         return linear;
     const long double n[3] = {lo, hi, (long double)third->first};
     const long double d[3] = {(long double)belowDate, (long double)aboveDate,
@@ -194,7 +269,7 @@ long double FastArticleSearch::Interpolate() const
 
 qint64 FastArticleSearch::Estimate() const
 {
-    long double at = Interpolate();
+    long double at = Interpolate(m_sameSide, true);
     const long double width = (long double)(m_above - m_below);
     // Held near the middle once the estimates have used up their allowance:
     // the search never needs more than a few probes beyond halving.
@@ -264,4 +339,128 @@ void FastArticleSearch::Plan()
     const qint64 stride = Stride(m_estimateMisses - 1);
     const bool up = m_anchor - m_below < m_above - m_anchor;
     m_next = NearestUnknown(up ? m_anchor + stride : m_anchor - stride);
+}
+
+// One round's probes, spread so that whichever gap between them holds the
+// crossing is narrow: evenly over a small bracket, else at distances that
+// grow geometrically away from where the crossing is expected, so that a
+// good estimate leaves a narrow bracket and a poor one still a much
+// narrower one than before.
+std::vector<qint64> FastArticleSearch::PlanHeads(int count, qint64 rangeLines) const
+{
+    std::vector<qint64> heads;
+    if (Unknowns() <= count) {
+        for (qint64 n = m_below + 1; n < m_above; ++n)
+            if (!m_missing.count(n))
+                heads.push_back(n);
+        return heads;
+    }
+    const bool haveBelow = m_below >= m_low;
+    const bool haveAbove = m_above <= m_high;
+    const long double width = (long double)(m_above - m_below);
+    std::vector<long double> want;
+    // Ends dated out of line with the articles beyond them (a lagging or
+    // hurried clock) are often right beside a crossing.
+    if (haveBelow && haveAbove) {
+        const auto below = m_dated.find(m_below);
+        if (below != m_dated.begin() && std::prev(below)->second > m_belowDate)
+            want.push_back((long double)m_below + 1);
+        const auto above = m_dated.find(m_above);
+        if (std::next(above) != m_dated.end() && std::next(above)->second < m_aboveDate)
+            want.push_back((long double)m_above - 1);
+    }
+    int spread = count - int(want.size());
+    // No gap need be narrower than the range that would settle the rest.
+    const long double least = rangeLines > 0 ? (long double)rangeLines : 1.0L;
+    // Ends dated the target's second and the next one say nothing of where
+    // between them the crossing is (a busy second's run of articles).
+    const bool blind = haveBelow && haveAbove && m_belowDate == m_target &&
+                       m_aboveDate == m_target + 1;
+    if (width <= least * (spread + 1) || blind) {
+        for (int i = 1; i <= spread; ++i)
+            want.push_back((long double)m_below + width * i / (spread + 1));
+    } else if (!haveBelow && !haveAbove) {
+        // Nothing dated yet: both ends, then ever wider steps down from the
+        // top, where most searches for recent days end.
+        want.push_back((long double)m_above - 1);
+        want.push_back((long double)m_below + 1);
+        const int steps = spread - 2;
+        const long double nearest = std::max(1.0L, width * kNearest);
+        for (int i = 0; i < steps; ++i)
+            want.push_back((long double)m_above -
+                           nearest * std::pow(width / 2 / nearest, (long double)i / (steps - 1)));
+    } else if (!haveBelow || !haveAbove) {
+        // One end known: the crossing is most likely at the other, where
+        // nothing but missing articles may lie before the first dated one.
+        for (int i = 0; i < spread; ++i) {
+            const long double step =
+                std::max((long double)i + 1, std::pow(width, (long double)i / spread));
+            want.push_back(haveAbove ? (long double)m_below + step : (long double)m_above - step);
+        }
+    } else {
+        // Around the estimate, at distances growing geometrically from a
+        // small gap out to the ends: its error is spread over orders of
+        // magnitude, and each probe on a side narrows the bracket by the
+        // same ratio wherever the crossing turns out to be.
+        const long double lo = (long double)m_below, hi = (long double)m_above;
+        const long double half = std::max(least / 2, width * kInner);
+        const long double at = std::clamp(Interpolate(0, false), lo + half, hi - half);
+        // Close enough that one more round can settle it: a window of probes
+        // `least` apart around the estimate, kept inside the bracket, and a
+        // few probes beyond it in case the estimate is further off.
+        long double from = at, to = at;
+        if (width <= least * (spread + 1) * kFinish) {
+            const int window = spread >= 8 ? spread - 4 : spread;
+            const long double span = least * (window + 1);
+            from = std::clamp(at - span / 2, lo, hi - span);
+            to = from + span;
+            for (int i = 1; i <= window; ++i)
+                want.push_back(from + least * i);
+            spread -= window;
+        }
+        const long double sides[2] = {from - lo, hi - to};
+        long double spans[2];
+        for (int s = 0; s < 2; ++s)
+            spans[s] = std::max(0.0L, std::log(sides[s] / half));
+        int n0 = spans[0] + spans[1] > 0
+                     ? int(std::lround(spread * spans[0] / (spans[0] + spans[1])))
+                     : spread / 2;
+        if (spans[0] > 0 && n0 == 0)
+            n0 = 1;
+        if (spans[1] > 0 && n0 == spread)
+            n0 = spread - 1;
+        const int n[2] = {std::max(0, n0), spread - std::max(0, n0)};
+        // Beyond a window the first probe keeps its distance from it.
+        const long double base = from < to ? least : half;
+        const int skip = from < to ? 1 : 0;
+        for (int s = 0; s < 2; ++s) {
+            const long double ratio = sides[s] / base;
+            for (int i = 0; i < n[s]; ++i) {
+                const long double off =
+                    base * std::pow(ratio, (long double)(i + skip) / (n[s] + skip));
+                want.push_back(s == 0 ? from - off : to + off);
+            }
+        }
+    }
+    std::set<qint64> chosen;
+    for (long double w : want) {
+        if (chosen.size() >= size_t(count) || qint64(chosen.size()) >= Unknowns())
+            break;
+        const qint64 n = std::clamp(qint64(std::llround(w)), m_below + 1, m_above - 1);
+        // The nearest number neither known nor already chosen.
+        for (qint64 d = 0;; ++d) {
+            const qint64 up = n + d, down = n - d;
+            if (up < m_above && !m_missing.count(up) && !chosen.count(up)) {
+                chosen.insert(up);
+                break;
+            }
+            if (down > m_below && !m_missing.count(down) && !chosen.count(down)) {
+                chosen.insert(down);
+                break;
+            }
+            if (up >= m_above && down <= m_below)
+                break;
+        }
+    }
+    return {chosen.begin(), chosen.end()};
 }

@@ -16,6 +16,12 @@
 // Each number strictly between b and the next article the server has is
 // asked for before the search ends, so a missing run right at the crossing
 // costs a request per number; elsewhere missing runs are stepped over.
+//
+// Over a pipelining connection the same search goes by rounds, one round
+// trip each: NextRound() gives several HEAD probes, spread so that the
+// bracket narrows the most whichever way the dates fall, or once the
+// bracket is narrow enough one header range (HDR Date low-high) that tells
+// the date of every article in it and so settles the search.
 #include <QtGlobal>
 #include <map>
 #include <optional>
@@ -69,9 +75,11 @@ class FastArticleSearch
     enum class Source { End, FromTop, FromBottom, Estimate };
 
     void Plan();
+    void Tighten();
     qint64 NearestUnknown(qint64 number) const;
     qint64 Unknowns() const;
-    long double Interpolate() const;
+    long double Interpolate(int sameSide, bool curved) const;
+    std::vector<qint64> PlanHeads(int count, qint64 rangeLines) const;
     qint64 Estimate() const;
 
     qint64 m_low;

@@ -14,6 +14,14 @@
 // crossing there costs about log2(run) requests, whatever the search,
 // unless a lagging date happens to mark a crossing earlier.
 //
+// A second table counts round trips (one wait for replies, however many
+// commands it carried) of the pipelined search: 16 HEADs a round, with and
+// without a header range of up to 2,000 lines (HDR Date low-high), beside
+// the one-at-a-time search whose every request is a round trip. Bytes
+// received per search are estimated: 500 per HEAD reply that has the
+// article (status line and a usual header), 30 per "430" reply, and for a
+// range 40 for its status line, 40 per article listed and 3 for the end.
+//
 // Usage: bench_search_rounds [groups per size, default 200]
 #include "app/ArticleSearch.h"
 #include "common/modMain.h"
@@ -24,6 +32,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <vector>
 
 using TestSupport::RealisticGroup;
@@ -105,6 +114,45 @@ qint64 SecondRun(const RealisticGroup &g, int days)
     return first(target + 1) - first(target);
 }
 
+constexpr int kHeads = 16;
+constexpr qint64 kRangeLines = 2000;
+constexpr qint64 kHeadBytes = 500, kMissingBytes = 30, kRangeStatusBytes = 40,
+                 kRangeLineBytes = 40, kRangeEndBytes = 3;
+
+struct Pipelined {
+    int rounds = 0;
+    int requests = 0;
+    qint64 bytes = 0;
+};
+
+// heads = 1: the one-at-a-time search, each request a round trip.
+Pipelined Pipeline(const RealisticGroup &g, int days, int heads, qint64 rangeLines)
+{
+    const qint64 target = kNow - qint64(days) * 86400;
+    FastArticleSearch search(g.Profile().low, g.Profile().high, target);
+    Pipelined p;
+    while (!search.Done()) {
+        const FastArticleSearch::Round r = search.NextRound(heads, rangeLines);
+        if (r.IsRange()) {
+            std::map<qint64, qint64> dated;
+            for (qint64 n = r.rangeLow; n <= r.rangeHigh; ++n)
+                if (!g.IsMissing(n))
+                    dated[n] = g.PostedAt(n);
+            p.bytes += kRangeStatusBytes + kRangeLineBytes * qint64(dated.size()) + kRangeEndBytes;
+            search.ObserveRange(r.rangeLow, r.rangeHigh, dated);
+        } else {
+            for (qint64 n : r.heads) {
+                const bool missing = g.IsMissing(n);
+                p.bytes += missing ? kMissingBytes : kHeadBytes;
+                search.Observe(n, missing ? std::nullopt : std::optional<qint64>(g.PostedAt(n)));
+            }
+        }
+    }
+    p.rounds = search.Rounds();
+    p.requests = search.Probes();
+    return p;
+}
+
 struct Figures {
     double median = 0, p90 = 0;
     int most = 0;
@@ -159,6 +207,42 @@ int main(int argc, char **argv)
         const Figures f = Summarise(allFast);
         std::printf("%-9.0e %-6s | %5.1f %5.1f %5d   | %4.0f%% %4.0f%% |\n\n", double(size), "all",
                     f.median, f.p90, f.most, f.within8, f.within16);
+    }
+
+    std::printf("Round trips per search over days 1, 7, 30 and 365 (%d groups each);\n"
+                "requests and estimated bytes received: medians\n\n",
+                groups);
+    std::printf("%-9s %-22s | %-23s | %-8s | %s\n", "articles", "search",
+                "rounds mean/med/p90/max", "requests", "bytes");
+    struct Mode {
+        const char *name;
+        int heads;
+        qint64 range;
+    };
+    const Mode modes[] = {{"one at a time", 1, 0},
+                          {"16 HEADs", kHeads, 0},
+                          {"16 HEADs + 2000 range", kHeads, kRangeLines}};
+    for (qint64 size : sizes) {
+        for (const Mode &m : modes) {
+            std::vector<int> rounds, requests, bytes;
+            for (int days : dayCounts) {
+                for (int s = 0; s < groups; ++s) {
+                    const RealisticGroup g(RealisticProfile::Random(quint64(s) + 1000, size, kNow));
+                    const Pipelined p = Pipeline(g, days, m.heads, m.range);
+                    rounds.push_back(p.rounds);
+                    requests.push_back(p.requests);
+                    bytes.push_back(int(p.bytes));
+                }
+            }
+            const Figures r = Summarise(rounds), q = Summarise(requests), b = Summarise(bytes);
+            double mean = 0;
+            for (int n : rounds)
+                mean += n;
+            mean /= double(rounds.size());
+            std::printf("%-9.0e %-22s | %5.2f %5.1f %5.1f %5d | %8.0f | %6.0f\n", double(size),
+                        m.name, mean, r.median, r.p90, r.most, q.median, b.median);
+        }
+        std::printf("\n");
     }
     return 0;
 }
