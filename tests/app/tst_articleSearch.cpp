@@ -6,6 +6,7 @@
 #include <QTest>
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <set>
 #include <vector>
 
@@ -41,6 +42,46 @@ Outcome Search(const Group &g, qint64 target)
     return o;
 }
 
+// The search by rounds, as a pipelining driver runs it. `rangeOff`: the
+// round from which the driver offers no header range (the server's reply
+// was garbage, say). Every probe must lie in the group and be asked once,
+// and a range must keep within rangeLines.
+Outcome SearchRounds(const Group &g, qint64 target, int heads, qint64 rangeLines, int rangeOff,
+                     int *rounds)
+{
+    Outcome o;
+    FastArticleSearch search(g.low, g.high, target);
+    std::set<qint64> asked;
+    while (!search.Done()) {
+        const bool offered = rangeOff < 0 || search.Rounds() < rangeOff;
+        const FastArticleSearch::Round r = search.NextRound(heads, offered ? rangeLines : 0);
+        if (search.Rounds() > 1000)
+            return o;
+        if (r.IsRange()) {
+            if (!offered || r.rangeLow < g.low || r.rangeHigh > g.high ||
+                r.rangeHigh - r.rangeLow >= rangeLines || !r.heads.empty())
+                return o;
+            std::map<qint64, qint64> dated;
+            for (qint64 n = r.rangeLow; n <= r.rangeHigh; ++n)
+                if (!g.missing(n))
+                    dated[n] = g.date(n);
+            search.ObserveRange(r.rangeLow, r.rangeHigh, dated);
+            continue;
+        }
+        if (r.heads.empty() || int(r.heads.size()) > heads)
+            return o;
+        for (qint64 n : r.heads) {
+            if (n < g.low || n > g.high || !asked.insert(n).second)
+                return o;
+            search.Observe(n, g.missing(n) ? std::nullopt : std::optional<qint64>(g.date(n)));
+        }
+    }
+    o.result = search.Result();
+    o.probes = search.Probes();
+    *rounds = search.Rounds();
+    return o;
+}
+
 // The group counts as opening with an article dated before everything and
 // closing with one dated after.
 bool IsCrossing(const Group &g, qint64 target, qint64 b)
@@ -69,6 +110,8 @@ class tst_articleSearch : public QObject
     void smallGroups();
     void realisticGroups_data();
     void realisticGroups();
+    void rounds_data();
+    void rounds();
 };
 
 void tst_articleSearch::smallGroups_data()
@@ -108,6 +151,11 @@ void tst_articleSearch::smallGroups()
     const Outcome o = Search(g, target);
     QCOMPARE(o.result, expected < 0 ? 0 : low + expected);
     QVERIFY(IsCrossing(g, target, o.result));
+    // By rounds the same crossing, whether a round asks all or a few.
+    for (const auto &[heads, range] : {std::pair{16, qint64(0)}, {2, 0}, {3, 4}, {16, 2000}}) {
+        int rounds = 0;
+        QCOMPARE(SearchRounds(g, target, heads, range, -1, &rounds).result, o.result);
+    }
 }
 
 void tst_articleSearch::realisticGroups_data()
@@ -146,6 +194,54 @@ void tst_articleSearch::realisticGroups()
     }
     std::nth_element(probes.begin(), probes.begin() + probes.size() / 2, probes.end());
     QVERIFY(probes[probes.size() / 2] <= halving / 2 + 2);
+}
+
+void tst_articleSearch::rounds_data()
+{
+    QTest::addColumn<qint64>("articles");
+    QTest::addColumn<qint64>("rangeLines"); // 0: HEADs only
+    QTest::addColumn<int>("rangeOff");      // the round from which no range is offered
+    QTest::addColumn<int>("maxRounds");
+    QTest::newRow("10^6 HEADs") << qint64(1000000) << qint64(0) << -1 << 16;
+    QTest::newRow("10^6 range") << qint64(1000000) << qint64(2000) << -1 << 10;
+    QTest::newRow("10^9 HEADs") << qint64(1000000000) << qint64(0) << -1 << 16;
+    QTest::newRow("10^9 range") << qint64(1000000000) << qint64(2000) << -1 << 10;
+    QTest::newRow("10^9 range, then none") << qint64(1000000000) << qint64(2000) << 3 << 20;
+    QTest::newRow("10^12 HEADs") << qint64(1000000000000) << qint64(0) << -1 << 20;
+    QTest::newRow("10^12 range") << qint64(1000000000000) << qint64(2000) << -1 << 10;
+}
+
+// Pipelined, 16 HEADs a round: random groups with unordered dates, and every
+// third one with long missing runs that the crossing often borders (no
+// bound on rounds there: asking HEADs, each missing number there costs a
+// probe).
+void tst_articleSearch::rounds()
+{
+    QFETCH(qint64, articles);
+    QFETCH(qint64, rangeLines);
+    QFETCH(int, rangeOff);
+    QFETCH(int, maxRounds);
+    const qint64 now = 1800000000;
+    for (quint64 seed = 1; seed <= 24; ++seed) {
+        auto profile = TestSupport::RealisticProfile::Random(seed, articles, now);
+        const bool holes = seed % 3 == 0;
+        if (holes) {
+            profile.missing = 0.3;
+            profile.meanMissingRun = 60;
+        }
+        const TestSupport::RealisticGroup rg(profile);
+        const Group g{rg.Profile().low, rg.Profile().high, [&](qint64 n) { return rg.PostedAt(n); },
+                      [&](qint64 n) { return rg.IsMissing(n); }};
+        for (int days : {0, 1, 7, 30, 365, 5000}) {
+            const qint64 target = now - qint64(days) * 86400;
+            int rounds = 0;
+            const Outcome o = SearchRounds(g, target, 16, rangeLines, rangeOff, &rounds);
+            const QByteArray where = QByteArray::number(seed) + "/" + QByteArray::number(days) +
+                                     ": " + QByteArray::number(rounds) + " rounds";
+            QVERIFY2(IsCrossing(g, target, o.result), where.constData());
+            QVERIFY2(holes || rounds <= maxRounds, where.constData());
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_articleSearch)
