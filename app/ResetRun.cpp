@@ -459,6 +459,7 @@ void ResetRun::SessionLost()
     --m_intReconnectsLeft;
     ++m_lngRun;
     m_blnSessionFailed = false;
+    m_blnRangeFailed = false;
     m_intStep = 1;
     ++m_intConnections;
     NNTP->Connect(m_strServer, quint16(m_intPort), m_strUserName, m_strPassword);

@@ -849,9 +849,10 @@ void NntpTestServer::Impl::Run()
         qint64 timeout = -1;
         const Clock::time_point now = Clock::now();
         for (const Client &c : clients) {
-            // A client whose STARTTLS answer is still queued sends nothing
-            // to read before it; its handshake must wait for the answer.
-            fds.push_back({c.fd, short(c.startTlsNext ? 0 : POLLIN), 0});
+            // A client whose STARTTLS answer is still queued is not read:
+            // its handshake must wait for the answer.
+            if (!c.startTlsNext)
+                fds.push_back({c.fd, POLLIN, 0});
             if (!c.outgoing.empty()) {
                 const qint64 wait = std::max<qint64>(
                     0, std::chrono::duration_cast<std::chrono::microseconds>(
@@ -896,8 +897,6 @@ void NntpTestServer::Impl::Run()
                 if (k.fd == fds[i].fd)
                     c = &k;
             if (!c)
-                continue;
-            if (!(fds[i].revents & (POLLIN | POLLERR | POLLHUP)))
                 continue;
             char buf[65536];
             const ssize_t n = ::recv(c->fd, buf, sizeof buf, DontWait);
