@@ -12,6 +12,9 @@ namespace
 constexpr int kSlack = 4;
 // Same-side probes in a row after which the end left behind is discounted.
 constexpr int kStale = 2;
+// Rounds in a row that moved one end only, after which the next one looks
+// near the other end.
+constexpr int kStaleRounds = 2;
 // Half the gap a round leaves around the estimate, as a share of the
 // bracket: the estimates are seldom closer than that.
 constexpr long double kInner = 0.001L;
@@ -60,8 +63,20 @@ FastArticleSearch::Round FastArticleSearch::NextRound(int maxHeads, qint64 range
     Round round;
     if (!m_next)
         return round;
-    if (!m_roundOpen)
+    if (!m_roundOpen) {
         ++m_rounds;
+        // Rounds in a row whose dated probes all fell on one side of the
+        // crossing: the estimate keeps erring the same way.
+        const bool belowMoved = m_below != m_roundBelow, aboveMoved = m_above != m_roundAbove;
+        if (belowMoved && !aboveMoved)
+            m_staleRounds = m_staleRounds > 0 ? m_staleRounds + 1 : 1;
+        else if (aboveMoved && !belowMoved)
+            m_staleRounds = m_staleRounds < 0 ? m_staleRounds - 1 : -1;
+        else
+            m_staleRounds = 0;
+        m_roundBelow = m_below;
+        m_roundAbove = m_above;
+    }
     m_roundOpen = true;
     // A range settles the bracket in one round, but a handful of numbers
     // asked for by HEAD do as well for fewer bytes.
@@ -389,13 +404,17 @@ std::vector<qint64> FastArticleSearch::PlanHeads(int count, qint64 rangeLines) c
         for (int i = 0; i < steps; ++i)
             want.push_back((long double)m_above -
                            nearest * std::pow(width / 2 / nearest, (long double)i / (steps - 1)));
-    } else if (!haveBelow || !haveAbove) {
+    } else if (!haveBelow || !haveAbove || std::abs(m_staleRounds) >= kStaleRounds) {
         // One end known: the crossing is most likely at the other, where
         // nothing but missing articles may lie before the first dated one.
+        // So too when the estimates keep erring towards one end (a burst
+        // right after the crossing, a lull before it): the crossing is then
+        // likely close to the end they left behind.
+        const bool up = !haveBelow || (haveAbove && m_staleRounds < 0);
         for (int i = 0; i < spread; ++i) {
             const long double step =
                 std::max((long double)i + 1, std::pow(width, (long double)i / spread));
-            want.push_back(haveAbove ? (long double)m_below + step : (long double)m_above - step);
+            want.push_back(up ? (long double)m_below + step : (long double)m_above - step);
         }
     } else {
         // Around the estimate, at distances growing geometrically from a
