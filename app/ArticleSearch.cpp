@@ -403,7 +403,8 @@ std::vector<qint64> FastArticleSearch::PlanHeads(int count, qint64 rangeLines) c
         const long double nearest = std::max(1.0L, width * kNearest);
         for (int i = 0; i < steps; ++i)
             want.push_back((long double)m_above -
-                           nearest * std::pow(width / 2 / nearest, (long double)i / (steps - 1)));
+                           nearest * std::pow(width / 2 / nearest,
+                                              steps > 1 ? (long double)i / (steps - 1) : 0.0L));
     } else if (!haveBelow || !haveAbove || std::abs(m_staleRounds) >= kStaleRounds) {
         // One end known: the crossing is most likely at the other, where
         // nothing but missing articles may lie before the first dated one.
