@@ -372,8 +372,6 @@ class tst_CNNTP : public QObject
         const QByteArray user = "AUTHINFO user joe\r\n", pass = "AUTHINFO pass pw\r\n";
         QTest::newRow("500") << int(NntpCapabilities::Unknown) << QString()
                              << QList<QByteArray>{caps} << QString();
-        QTest::newRow("reader, no HDR") << int(NntpCapabilities::NoHdr) << QString()
-                                        << QList<QByteArray>{caps} << QString();
         QTest::newRow("HDR, login") << int(NntpCapabilities::Hdr) << "joe"
                                     << QList<QByteArray>{caps, user, pass} << "HDR";
         QTest::newRow("XHDR only") << int(NntpCapabilities::XhdrOnly) << QString()
@@ -465,9 +463,6 @@ class tst_CNNTP : public QObject
         QTest::newRow("HDR") << int(NntpCapabilities::Hdr) << false << qint64(1498)
                              << QByteArray("HDR Date 1498-1502\r\n")
                              << "range:1498-1502:ok:1498,1499,1501,1502";
-        QTest::newRow("XHDR") << int(NntpCapabilities::XhdrOnly) << false << qint64(1498)
-                              << QByteArray("XHDR Date 1498-1502\r\n")
-                              << "range:1498-1502:ok:1498,1499,1501,1502";
         QTest::newRow("none there, 423") << int(NntpCapabilities::Hdr) << false << qint64(2001)
                                          << QByteArray("HDR Date 2001-2005\r\n")
                                          << "range:2001-2005:ok:";

@@ -112,39 +112,6 @@ class tst_NntpTestServer : public QObject
         QTRY_COMPARE(m_server->OpenConnections(), 0);
     }
 
-    // Commands sent together cost one delay, not one each; replies keep
-    // their order. A transit server reads only after MODE READER, and then
-    // serves Date ranges without the missing article.
-    void pipelinedDelayAndRanges()
-    {
-        m_server->SetCapabilities(TestSupport::NntpCapabilities::ModeReader);
-        m_server->SetReplyDelay(300);
-        Wire w(m_server->Port());
-        QVERIFY(w.ReadUntil("\r\n").startsWith("200 "));
-        w.Send("CAPABILITIES\r\nGROUP alt.test\r\n");
-        const QByteArray caps = w.ReadUntil(" Transit service only\r\n");
-        QVERIFY2(caps.startsWith("101 ") && caps.contains("\r\nMODE-READER\r\n") &&
-                     !caps.contains("\r\nHDR\r\n") && caps.contains(".\r\n502 "),
-                 caps.constData());
-        w.Send("MODE READER\r\nCAPABILITIES\r\n");
-        const QByteArray reader = w.ReadUntil("\r\n.\r\n");
-        QVERIFY(reader.startsWith("200 ") && reader.contains("\r\nHDR\r\n"));
-        QElapsedTimer clock;
-        clock.start();
-        QByteArray batch = "GROUP alt.test\r\n";
-        QByteArray want = "211 1001 1000 2000 alt.test\r\n";
-        for (int n = 1001; n <= 1008; ++n) {
-            batch += "HEAD " + QByteArray::number(n) + "\r\n";
-            want += m_server->HeadReply("alt.test", n);
-        }
-        w.Send(batch + "HDR Date 1499-1501\r\nXHDR Date 1499-1501\r\n");
-        want += "225 Headers follow\r\n1499 " + NntpTestServer::RfcDate(1104922800 + 499 * 3600) +
-                "\r\n1501 " + NntpTestServer::RfcDate(1104922800 + 501 * 3600) + "\r\n.\r\n";
-        want += "500 Unknown command\r\n"; // XHDR is not offered there
-        QCOMPARE(w.ReadUntil("500 Unknown command\r\n"), want);
-        QVERIFY2(clock.elapsed() < 3 * 300, qPrintable(QString::number(clock.elapsed())));
-    }
-
     void loginRules()
     {
         m_server->SetLogin("joe", "secret", true);
