@@ -242,7 +242,8 @@ void CSocket::NextAddressDue()
         return;
     RawSocket::Endpoint current;
     RawSocket::ParseAddress(m_strRemoteHostIP, &current);
-    m_objRace.SetAside(std::exchange(m_lngSocketHandle, -1), current); // ConnectTo makes a fresh one
+    // ConnectTo makes a fresh handle for the next address.
+    m_objRace.SetAside(std::exchange(m_lngSocketHandle, -1), current);
     ConnectTo(m_objRace.TakeNext(), true);
 }
 
