@@ -26,7 +26,7 @@ bool PortFrom(qint64 value, quint16 *port)
 
 } // namespace
 
-CSocket::CSocket(QObject *parent) : QObject(parent), m_objRace(this, [this] { NextAddressDue(); })
+CSocket::CSocket(QObject *parent) : QObject(parent), m_objRace(this, m_lngSocketHandle, RaceHooks())
 {
     m_lngMaxDatagram = qint32(modSocketSupport::InitWinsockService());
 }
@@ -81,7 +81,7 @@ int CSocket::CreateSocketHandle()
     if (!modSocketSupport::IsServiceStarted())
         return -1;
     int error = 0;
-    int handle = RawSocket::Create(m_lngProtocol == ProtocolUdp, &error, m_blnHandleV6);
+    int handle = RawSocket::Create(m_lngProtocol == ProtocolUdp, &error, m_objRace.HandleV6());
     if (handle == -1)
         return -1;
     if (!modSocketSupport::RegisterSocket(handle, this)) {
@@ -103,7 +103,7 @@ void CSocket::QueryReadSize()
 void CSocket::ReleaseSocket()
 {
     m_objReceive.Clear();
-    m_objRace.Stop();
+    m_objRace.Release();
     m_objTls.reset();
     if (m_lngSocketHandle == -1)
         return;
@@ -117,38 +117,6 @@ void CSocket::ReleaseSocket()
     m_lngSocketHandle = -1;
     m_blnBound = false;
     m_blnBroadcast = false;
-    m_blnHandleUsed = false;
-    m_blnHandleV6 = false;
-}
-
-// A fresh handle for the next connect attempt; the old one is closed unless
-// it still races on (then it has been set aside already).
-bool CSocket::ReplaceHandle(bool v6)
-{
-    CloseCurrentHandle();
-    m_blnHandleV6 = v6;
-    m_blnHandleUsed = false;
-    m_blnBound = false;
-    return EnsureSocket();
-}
-
-void CSocket::CloseCurrentHandle()
-{
-    if (m_lngSocketHandle == -1)
-        return;
-    modSocketSupport::DeregisterSocket(m_lngSocketHandle);
-    RawSocket::Close(m_lngSocketHandle);
-    m_lngSocketHandle = -1;
-}
-
-// An earlier attempt of the connect takes the current one's place.
-void CSocket::AdoptAttempt(int handle, const RawSocket::Endpoint &address)
-{
-    CloseCurrentHandle();
-    m_lngSocketHandle = handle;
-    m_blnHandleV6 = address.V6;
-    m_blnHandleUsed = true;
-    m_strRemoteHostIP = RawSocket::FormatAddress(address);
 }
 
 void CSocket::RaiseError(int number, const QString &source, const QString &text)
@@ -176,7 +144,8 @@ void CSocket::Connect(const QString &strRemoteHost, const QVariant &lngRemotePor
     if (m_strRemoteHost.isEmpty())
         return;
     m_lngLookupPurpose = 0;
-    m_objRace.Begin({});
+    // An earlier connect still racing must not win this one.
+    m_objRace.Stop();
     RawSocket::Endpoint address;
     if (!RawSocket::ParseAddress(m_strRemoteHost, &address)) {
         m_lngState = 4;
@@ -185,46 +154,30 @@ void CSocket::Connect(const QString &strRemoteHost, const QVariant &lngRemotePor
             ReleaseSocket();
         return;
     }
-    ConnectTo(address, false);
-}
-
-void CSocket::ConnectTo(const RawSocket::Endpoint &address, bool afterLookup)
-{
     quint16 port;
-    if (!PortFrom(m_lngRemotePort, &port))
-        return;
-    // A handle takes one connect, of its own family.
-    if ((m_blnHandleUsed || address.V6 != m_blnHandleV6) && !ReplaceHandle(address.V6)) {
-        ConnectFailed(LastError::Get().Number ? int(LastError::Get().Number) : 10055, afterLookup, true);
-        return;
-    }
-    m_blnHandleUsed = true;
-    if (afterLookup)
-        m_strRemoteHostIP = RawSocket::FormatAddress(address);
-    int error = RawSocket::Connect(m_lngSocketHandle, address, port);
-    if (error == 0 || error == RawSocket::WouldBlock) {
-        m_lngState = 6;
-        modSocketSupport::WatchConnect(m_lngSocketHandle);
-        m_objRace.AttemptStarted();
-        return;
-    }
-    ConnectFailed(error, afterLookup, true);
+    if (PortFrom(m_lngRemotePort, &port))
+        m_objRace.ConnectAddress(address, port);
 }
 
-// The current attempt failed: on to the next address, or back to an
-// earlier attempt still under way, or the connect has failed.
-void CSocket::ConnectFailed(int error, bool afterLookup, bool atOnce)
+AddressRace::Hooks CSocket::RaceHooks()
 {
-    const AddressRace::Next next = m_objRace.AfterFailure();
-    if (next.What == AddressRace::Next::TryAddress) {
-        ConnectTo(next.Address, afterLookup);
-        return;
-    }
-    if (next.What == AddressRace::Next::CarryOn) {
-        AdoptAttempt(next.Handle, next.Address);
-        return;
-    }
-    if (atOnce && afterLookup) {
+    AddressRace::Hooks hooks;
+    hooks.NewHandle = [this] {
+        m_blnBound = false; // the binding was the old handle's
+        return EnsureSocket();
+    };
+    hooks.Address = [this](const RawSocket::Endpoint &address) {
+        m_strRemoteHostIP = RawSocket::FormatAddress(address);
+    };
+    hooks.Started = [this] { m_lngState = 6; };
+    hooks.Failed = [this](int error, bool fromLookup) { ConnectFailed(error, fromLookup); };
+    return hooks;
+}
+
+// No address of the connect is left to try.
+void CSocket::ConnectFailed(int error, bool fromLookup)
+{
+    if (fromLookup) {
         RaiseError(error, QStringLiteral("CSocket.PostGetHostEvent"));
         return;
     }
@@ -235,35 +188,10 @@ void CSocket::ConnectFailed(int error, bool afterLookup, bool atOnce)
     RaiseError(error, QString());
 }
 
-// The current attempt is slow: the next address gets its chance beside it.
-void CSocket::NextAddressDue()
-{
-    if (m_lngState != 6 || !m_objRace.HasUntried() || m_lngSocketHandle == -1)
-        return;
-    RawSocket::Endpoint current;
-    RawSocket::ParseAddress(m_strRemoteHostIP, &current);
-    // ConnectTo makes a fresh handle for the next address.
-    m_objRace.SetAside(std::exchange(m_lngSocketHandle, -1), current);
-    ConnectTo(m_objRace.TakeNext(), true);
-}
-
 void CSocket::HandleSocketEvent(int handle, int event, int error)
 {
-    if (handle != m_lngSocketHandle) {
-        // An earlier attempt of the connect under way.
-        RawSocket::Endpoint address;
-        const bool connected = event == modSocketSupport::EventConnect && error <= 0;
-        if (m_objRace.Settle(handle, connected, &address) != AddressRace::Settled::Won)
-            return;
-        // It won: it becomes the connection, the current attempt is dropped.
-        AdoptAttempt(handle, address);
-    } else if (event == modSocketSupport::EventConnect && error > 0 && m_objRace.Pending()) {
-        ConnectFailed(error, true, false);
-        return;
-    }
-    if (event == modSocketSupport::EventConnect && error == 0)
-        m_objRace.Stop();
-    HandleNetworkEvent(event, error);
+    if (m_objRace.Event(handle, event, error))
+        HandleNetworkEvent(event, error);
 }
 
 void CSocket::PostGetHostEvent(qint32 lookupHandle, quint32 address, const QString &hostName, int error,
@@ -282,14 +210,11 @@ void CSocket::PostGetHostEvent(qint32 lookupHandle, quint32 address, const QStri
     m_lngState = 5;
     m_strRemoteHost = hostName;
     if (m_lngLookupPurpose == 0) {
-        if (addresses.isEmpty()) {
-            RawSocket::Endpoint v4;
-            v4.V4 = address;
-            m_objRace.Begin({v4});
-        } else {
-            m_objRace.Begin(addresses);
-        }
-        ConnectTo(m_objRace.TakeNext(), true);
+        RawSocket::Endpoint v4;
+        v4.V4 = address;
+        quint16 port;
+        if (PortFrom(m_lngRemotePort, &port))
+            m_objRace.ConnectName(addresses.isEmpty() ? QList{v4} : addresses, port);
         return;
     }
     // Datagrams stay IPv4.

@@ -116,12 +116,8 @@ private:
     int CreateSocketHandle();
     void QueryReadSize();
     void ReleaseSocket();
-    void ConnectTo(const RawSocket::Endpoint &address, bool afterLookup);
-    void ConnectFailed(int error, bool afterLookup, bool atOnce);
-    void NextAddressDue();
-    bool ReplaceHandle(bool v6);
-    void CloseCurrentHandle();
-    void AdoptAttempt(int handle, const RawSocket::Endpoint &address);
+    AddressRace::Hooks RaceHooks();
+    void ConnectFailed(int error, bool fromLookup);
     void RaiseError(int number, const QString &source, const QString &description = QString());
     void ReadLocalAddress();
 
@@ -181,9 +177,7 @@ private:
     ByteQueue m_objReceive;
     bool m_blnSendPending = false;
 
-    AddressRace m_objRace; // the other addresses of a name being connected to
-    bool m_blnHandleUsed = false; // a connect was started on the current handle
-    bool m_blnHandleV6 = false;
+    AddressRace m_objRace; // connects the handle, trying a name's addresses in turn
 
     std::unique_ptr<SocketTls> m_objTls;
 };
