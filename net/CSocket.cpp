@@ -234,8 +234,8 @@ void CSocket::CloseSocket()
     if (m_lngSocketHandle == -1)
         return;
     // close_notify tells the server the end is meant, not a cut.
-    if (m_lngState == 7 && m_objTls && m_objTls->Shutdown())
-        SendTlsOutput();
+    if (m_lngState == 7 && m_objTls)
+        m_objTls->Shutdown();
     if (m_lngState == 7) {
         m_lngState = 8;
         RawSocket::Shutdown(m_lngSocketHandle, true);
@@ -345,8 +345,7 @@ void CSocket::HandleNetworkEvent(int event, int error)
     case modSocketSupport::EventClose: {
         if (m_objTls) {
             const SocketTls::Input in = m_objTls->EndOfInput();
-            if (!in.Plain.isEmpty()) {
-                m_objReceive.Append(in.Plain);
+            if (in.Plain > 0) {
                 emit OnDataArrival(qint32(m_objReceive.Size()));
                 if (m_lngSocketHandle == -1)
                     return;
@@ -396,12 +395,9 @@ void CSocket::StartEncryption(const QString &serverName)
         return;
     // Whatever came before the handshake is not protected by it.
     m_objReceive.Clear();
-    m_objTls = std::make_unique<SocketTls>();
-    if (!m_objTls->Start(serverName)) {
+    m_objTls = std::make_unique<SocketTls>(m_objSend, m_objReceive, [this] { FlushSendBuffer(); });
+    if (!m_objTls->Start(serverName))
         FailTls();
-        return;
-    }
-    SendTlsOutput();
 }
 
 bool CSocket::Encrypted() const
@@ -421,15 +417,6 @@ QString CSocket::CertificateFingerprint() const
     return m_objTls ? m_objTls->CertificateFingerprint() : QString();
 }
 
-// Cipher text the session wants sent joins the send queue behind what is
-// already there: records must reach the server whole and in order.
-void CSocket::SendTlsOutput()
-{
-    m_objSend.Append(m_objTls->TakeOutput());
-    if (!m_objSend.IsEmpty())
-        FlushSendBuffer();
-}
-
 void CSocket::FailTls()
 {
     const int code = m_objTls->FailureCode();
@@ -444,17 +431,15 @@ void CSocket::FailTls()
 bool CSocket::TlsIncoming(const char *data, qsizetype size, bool *closed)
 {
     const SocketTls::Input in = m_objTls->Feed(data, size);
-    SendTlsOutput();
+    if (!m_objTls) // the owner ended the connection on hearing of the sending
+        return false;
     if (in.Failed) {
         FailTls();
         return false;
     }
-    m_objReceive.Append(in.Plain);
-    m_lngBytesReceived += qint32(in.Plain.size());
+    m_lngBytesReceived += qint32(in.Plain);
     *closed = in.Closed;
     if (in.Secured) {
-        if (const QByteArray held = m_objTls->TakeHeld(); !held.isEmpty())
-            SendBytes(held);
         emit OnEncrypted();
         if (m_lngSocketHandle == -1 || !m_objTls)
             return false;
@@ -510,11 +495,7 @@ void CSocket::SendBytes(const QByteArray &bytes)
     if (bytes.isEmpty())
         return; // nothing to send; an unsent tail stays queued
     if (m_objTls) {
-        if (m_objTls->Write(bytes) != SocketTls::Written::Encrypted)
-            return;
-        m_blnSendPending = true;
-        m_objSend.Append(m_objTls->TakeOutput());
-        FlushSendBuffer();
+        m_objTls->Write(bytes);
         return;
     }
     m_objSend.Assign(bytes);
@@ -603,22 +584,14 @@ qint64 CSocket::ReceiveIntoBuffer(int *errorOut)
     return n;
 }
 
-bool CSocket::TakeData(bool peek, int maxLen, QByteArray *taken)
-{
-    if (m_objReceive.IsEmpty())
-        return false;
-    *taken = peek ? m_objReceive.Peek(maxLen) : m_objReceive.Take(maxLen);
-    m_lngBytesReceived = qint32(m_objReceive.Size());
-    return true;
-}
-
 void CSocket::TakeVariant(QVariant &varData, int varType, int maxLen, bool peek)
 {
-    QByteArray taken;
-    if (!TakeData(peek, maxLen, &taken))
+    if (m_objReceive.IsEmpty())
         return;
-    QVariant value = SocketData::FromBytes(taken, varType);
-    if (value.isValid())
+    const QByteArray taken = peek ? m_objReceive.Peek(maxLen) : m_objReceive.Take(maxLen);
+    m_lngBytesReceived = qint32(m_objReceive.Size());
+    // Bytes without a conversion are gone all the same.
+    if (const QVariant value = SocketData::FromBytes(taken, varType); value.isValid())
         varData = value;
 }
 

@@ -127,9 +127,7 @@ private:
     qint64 ReceiveIntoBuffer(int *error); // -1 with *error, 0 at the end of the stream
     void ReadStream();
     bool TlsIncoming(const char *data, qsizetype size, bool *closed);
-    void SendTlsOutput();
     void FailTls();
-    bool TakeData(bool peek, int maxLen, QByteArray *taken);
     void TakeVariant(QVariant &varData, int varType, int maxLen, bool peek);
 
     template <typename T>

@@ -2,26 +2,48 @@
 
 #include "net/SocketErrorText.h"
 
-bool SocketTls::Start(const QString &serverName) { return m_objTls.Start(serverName); }
+#include <utility>
 
-SocketTls::Written SocketTls::Write(const QByteArray &plain)
+SocketTls::SocketTls(ByteQueue &send, ByteQueue &receive, std::function<void()> flush)
+    : m_objSend(send), m_objReceive(receive), m_flush(std::move(flush))
+{
+}
+
+bool SocketTls::Start(const QString &serverName)
+{
+    if (!m_objTls.Start(serverName))
+        return false;
+    SendOutput();
+    return true;
+}
+
+// Cipher text the session wants sent joins the send queue behind what is
+// already there: records must reach the server whole and in order.
+void SocketTls::SendOutput()
+{
+    m_objSend.Append(m_objTls.TakeOutput());
+    if (!m_objSend.IsEmpty())
+        m_flush();
+}
+
+void SocketTls::Write(const QByteArray &plain)
 {
     if (m_objTls.State() == TlsChannel::Status::Handshaking) {
         m_bytHeld += plain;
-        return Written::Held;
+        return;
     }
     if (!m_objTls.Write(plain))
-        return Written::Refused;
+        return;
     m_lngPlainQueued += plain.size();
-    return Written::Encrypted;
+    SendOutput();
 }
 
-bool SocketTls::Shutdown()
+void SocketTls::Shutdown()
 {
     if (!Established())
-        return false;
+        return;
     m_objTls.Shutdown();
-    return true;
+    SendOutput();
 }
 
 char *SocketTls::ReadBuffer(qsizetype size)
@@ -33,19 +55,34 @@ char *SocketTls::ReadBuffer(qsizetype size)
 SocketTls::Input SocketTls::Feed(const char *data, qsizetype size)
 {
     const bool handshaking = m_objTls.State() == TlsChannel::Status::Handshaking;
+    QByteArray plain;
+    const TlsChannel::Status status = m_objTls.Feed(data, size, &plain);
     Input in;
-    const TlsChannel::Status status = m_objTls.Feed(data, size, &in.Plain);
     in.Failed = status == TlsChannel::Status::Failed;
     in.Closed = status == TlsChannel::Status::Closed;
+    if (!in.Failed) {
+        m_objReceive.Append(plain);
+        in.Plain = plain.size();
+    }
     in.Secured = !in.Failed && handshaking && status != TlsChannel::Status::Handshaking;
+    // What the owner sent during the handshake goes out ahead of anything
+    // it sends on hearing that the connection is secured.
+    if (in.Secured && m_objTls.Write(m_bytHeld))
+        m_lngPlainQueued += std::exchange(m_bytHeld, QByteArray()).size();
+    // Last: sending can reach the owner, who may end the session meanwhile.
+    SendOutput();
     return in;
 }
 
 SocketTls::Input SocketTls::EndOfInput()
 {
+    QByteArray plain;
     Input in;
-    in.Failed = m_objTls.EndOfInput(&in.Plain) == TlsChannel::Status::Failed;
+    in.Failed = m_objTls.EndOfInput(&plain) == TlsChannel::Status::Failed;
     in.Closed = !in.Failed;
+    // Whole records before a cut still reach the owner.
+    m_objReceive.Append(plain);
+    in.Plain = plain.size();
     return in;
 }
 

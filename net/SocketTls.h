@@ -2,11 +2,14 @@
 // The encrypted mode of a socket: between the owner's plain text and the
 // cipher text on the wire. It holds what the owner sends during the
 // handshake, counts plain text until its cipher text is out, and tells
-// when the handshake came through; the socket moves the cipher text.
+// when the handshake came through. Cipher text joins the socket's send
+// queue and plain text its receive queue; the socket reads and writes the
+// wire.
 #include <QByteArray>
 #include <QString>
-#include <utility>
+#include <functional>
 
+#include "net/ByteQueue.h"
 #include "net/TlsChannel.h"
 
 // OnError codes of an encrypted connection, beside the socket codes; the
@@ -24,6 +27,12 @@ enum : int {
 class SocketTls
 {
   public:
+    // send and receive are the socket's queues; flush sends what the send
+    // queue holds.
+    SocketTls(ByteQueue &send, ByteQueue &receive, std::function<void()> flush);
+    SocketTls(const SocketTls &) = delete;
+    SocketTls &operator=(const SocketTls &) = delete;
+
     // Starts the handshake towards serverName; false when no session could be set up.
     bool Start(const QString &serverName);
     bool Established() const { return m_objTls.State() == TlsChannel::Status::Established; }
@@ -32,20 +41,15 @@ class SocketTls
     QString CertificateProblem() const { return m_objTls.CertificateProblem(); }
     QString CertificateFingerprint() const { return m_objTls.CertificateFingerprint(); }
 
-    // Plain text from the owner: held while the handshake runs, encrypted
-    // once it is through. Refused when the session cannot carry it.
-    enum class Written { Held, Encrypted, Refused };
-    Written Write(const QByteArray &plain);
-    // Plain text held through the handshake, to send now that it is through.
-    QByteArray TakeHeld() { return std::exchange(m_bytHeld, QByteArray()); }
-    // Cipher text waiting for the socket; taking it empties the queue.
-    QByteArray TakeOutput() { return m_objTls.TakeOutput(); }
+    // Plain text from the owner: held while the handshake runs, sent
+    // encrypted once it is through. Dropped when the session cannot carry it.
+    void Write(const QByteArray &plain);
     // A close_notify, when the session is up to carry one.
-    bool Shutdown();
+    void Shutdown();
 
     // What the cipher text from the socket gave.
     struct Input {
-        QByteArray Plain;
+        qsizetype Plain = 0;  // bytes of plain text added to the receive queue
         bool Failed = false;  // the session is over: FailureCode says why
         bool Closed = false;  // the server's close_notify
         bool Secured = false; // the handshake came through with this input
@@ -67,6 +71,11 @@ class SocketTls
     QString FailureDescription() const;
 
   private:
+    void SendOutput();
+
+    ByteQueue &m_objSend;
+    ByteQueue &m_objReceive;
+    std::function<void()> m_flush;
     TlsChannel m_objTls;
     QByteArray m_bytHeld;        // plain text sent before the handshake is through
     qint64 m_lngPlainQueued = 0; // plain bytes whose cipher text is not all sent
