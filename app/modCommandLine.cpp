@@ -5,8 +5,8 @@
 #include "cache/modFile.h"
 #include "cache/modNBZ.h"
 #include "common/Error.h"
-#include "net/modCertificateTrust.h"
 #include "nntp/CNNTP.h"
+#include "ui/modCertificateTrust.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

@@ -3,12 +3,11 @@
 #include "common/Error.h"
 #include "net/RawSocket.h"
 #include "net/SocketErrorText.h"
-#include "net/TlsChannel.h"
+#include "net/SocketTls.h"
 #include "net/modSocketSupport.h"
 
 #include <QMetaMethod>
-#include <QTimer>
-#include <cstring>
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -25,62 +24,9 @@ bool PortFrom(qint64 value, quint16 *port)
     return true;
 }
 
-template <typename T>
-QByteArray BytesOf(T value)
-{
-    static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "values travel least significant byte first");
-    return QByteArray(reinterpret_cast<const char *>(&value), sizeof value);
-}
-
-// Reads a value of full width from the start of the taken bytes; bytes
-// beyond what was taken count as 0.
-template <typename T>
-T ValueOf(const QByteArray &bytes)
-{
-    T value{};
-    std::memcpy(&value, bytes.constData(), std::min<size_t>(sizeof value, size_t(bytes.size())));
-    return value;
-}
-
-QByteArray ToBytes(const QVariant &v)
-{
-    switch (v.metaType().id()) {
-    case QMetaType::QString: return v.toString().toLatin1();
-    case QMetaType::QByteArray: return v.toByteArray();
-    case QMetaType::Short: return BytesOf(v.value<qint16>());
-    case QMetaType::Int: return BytesOf(v.value<qint32>());
-    case QMetaType::Double: return BytesOf(v.value<double>());
-    case QMetaType::Bool: return BytesOf(qint16(v.toBool() ? -1 : 0));
-    case QMetaType::UChar: return BytesOf(v.value<quint8>());
-    default: break;
-    }
-    if (v.metaType() == QMetaType::fromType<SocketCurrency>())
-        return BytesOf(v.value<SocketCurrency>().Scaled);
-    if (v.metaType() == QMetaType::fromType<SocketDate>())
-        return BytesOf(v.value<SocketDate>().Value);
-    return QByteArray();
-}
-
-QVariant FromBytes(const QByteArray &bytes, int varType)
-{
-    switch (varType) {
-    case SocketDataType::None:
-    case SocketDataType::String: return QString::fromLatin1(bytes);
-    case SocketDataType::ByteArray: return bytes;
-    case SocketDataType::Boolean: return ValueOf<qint16>(bytes) != 0;
-    case SocketDataType::Byte: return QVariant::fromValue(ValueOf<quint8>(bytes));
-    case SocketDataType::Integer: return QVariant::fromValue(ValueOf<qint16>(bytes));
-    case SocketDataType::Long: return QVariant::fromValue(ValueOf<qint32>(bytes));
-    case SocketDataType::Double: return ValueOf<double>(bytes);
-    case SocketDataType::Currency: return QVariant::fromValue(SocketCurrency{ValueOf<qint64>(bytes)});
-    case SocketDataType::Date: return QVariant::fromValue(SocketDate{ValueOf<double>(bytes)});
-    default: return QVariant();
-    }
-}
-
 } // namespace
 
-CSocket::CSocket(QObject *parent) : QObject(parent)
+CSocket::CSocket(QObject *parent) : QObject(parent), m_objRace(this, m_lngSocketHandle, RaceHooks())
 {
     m_lngMaxDatagram = qint32(modSocketSupport::InitWinsockService());
 }
@@ -135,7 +81,7 @@ int CSocket::CreateSocketHandle()
     if (!modSocketSupport::IsServiceStarted())
         return -1;
     int error = 0;
-    int handle = RawSocket::Create(m_lngProtocol == ProtocolUdp, &error, m_blnHandleV6);
+    int handle = RawSocket::Create(m_lngProtocol == ProtocolUdp, &error, m_objRace.HandleV6());
     if (handle == -1)
         return -1;
     if (!modSocketSupport::RegisterSocket(handle, this)) {
@@ -156,12 +102,9 @@ void CSocket::QueryReadSize()
 
 void CSocket::ReleaseSocket()
 {
-    ClearReceiveBuffer();
-    DropRacing();
-    m_untried.clear();
+    m_objReceive.Clear();
+    m_objRace.Release();
     m_objTls.reset();
-    m_bytTlsHeld.clear();
-    m_lngPlainQueued = 0;
     if (m_lngSocketHandle == -1)
         return;
     // A lookup still running for this connection must not come back to a
@@ -174,36 +117,6 @@ void CSocket::ReleaseSocket()
     m_lngSocketHandle = -1;
     m_blnBound = false;
     m_blnBroadcast = false;
-    m_blnHandleUsed = false;
-    m_blnHandleV6 = false;
-}
-
-// Earlier attempts of a connect that another address has won or that is
-// being given up.
-void CSocket::DropRacing()
-{
-    if (m_tmrNextAddress)
-        m_tmrNextAddress->stop();
-    for (const auto &attempt : m_racing) {
-        modSocketSupport::DeregisterSocket(attempt.first);
-        RawSocket::Close(attempt.first);
-    }
-    m_racing.clear();
-}
-
-// A fresh handle for the next connect attempt; the old one is closed unless
-// it still races on (then it has been moved to m_racing already).
-bool CSocket::ReplaceHandle(bool v6)
-{
-    if (m_lngSocketHandle != -1) {
-        modSocketSupport::DeregisterSocket(m_lngSocketHandle);
-        RawSocket::Close(m_lngSocketHandle);
-        m_lngSocketHandle = -1;
-    }
-    m_blnHandleV6 = v6;
-    m_blnHandleUsed = false;
-    m_blnBound = false;
-    return EnsureSocket();
 }
 
 void CSocket::RaiseError(int number, const QString &source, const QString &text)
@@ -231,7 +144,8 @@ void CSocket::Connect(const QString &strRemoteHost, const QVariant &lngRemotePor
     if (m_strRemoteHost.isEmpty())
         return;
     m_lngLookupPurpose = 0;
-    m_untried.clear();
+    // An earlier connect still racing must not win this one.
+    m_objRace.Stop();
     RawSocket::Endpoint address;
     if (!RawSocket::ParseAddress(m_strRemoteHost, &address)) {
         m_lngState = 4;
@@ -240,60 +154,30 @@ void CSocket::Connect(const QString &strRemoteHost, const QVariant &lngRemotePor
             ReleaseSocket();
         return;
     }
-    ConnectTo(address, false);
-}
-
-void CSocket::ConnectTo(const RawSocket::Endpoint &address, bool afterLookup)
-{
     quint16 port;
-    if (!PortFrom(m_lngRemotePort, &port))
-        return;
-    // A handle takes one connect, of its own family.
-    if ((m_blnHandleUsed || address.V6 != m_blnHandleV6) && !ReplaceHandle(address.V6)) {
-        ConnectFailed(LastError::Get().Number ? int(LastError::Get().Number) : 10055, afterLookup, true);
-        return;
-    }
-    m_blnHandleUsed = true;
-    if (afterLookup)
-        m_strRemoteHostIP = RawSocket::FormatAddress(address);
-    int error = RawSocket::Connect(m_lngSocketHandle, address, port);
-    if (error == 0 || error == RawSocket::WouldBlock) {
-        m_lngState = 6;
-        modSocketSupport::WatchConnect(m_lngSocketHandle);
-        if (!m_untried.isEmpty()) {
-            if (!m_tmrNextAddress) {
-                m_tmrNextAddress = new QTimer(this);
-                m_tmrNextAddress->setSingleShot(true);
-                connect(m_tmrNextAddress, &QTimer::timeout, this, &CSocket::NextAddressDue);
-            }
-            m_tmrNextAddress->start(NextAddressDelay);
-        }
-        return;
-    }
-    ConnectFailed(error, afterLookup, true);
+    if (PortFrom(m_lngRemotePort, &port))
+        m_objRace.ConnectAddress(address, port);
 }
 
-// The current attempt failed: on to the next address, or back to an
-// earlier attempt still under way, or the connect has failed.
-void CSocket::ConnectFailed(int error, bool afterLookup, bool atOnce)
+AddressRace::Hooks CSocket::RaceHooks()
 {
-    if (!m_untried.isEmpty()) {
-        ConnectTo(m_untried.takeFirst(), afterLookup);
-        return;
-    }
-    if (!m_racing.empty()) {
-        if (m_lngSocketHandle != -1) {
-            modSocketSupport::DeregisterSocket(m_lngSocketHandle);
-            RawSocket::Close(m_lngSocketHandle);
-        }
-        m_lngSocketHandle = m_racing.back().first;
-        m_blnHandleV6 = m_racing.back().second.V6;
-        m_blnHandleUsed = true;
-        m_strRemoteHostIP = RawSocket::FormatAddress(m_racing.back().second);
-        m_racing.pop_back();
-        return;
-    }
-    if (atOnce && afterLookup) {
+    AddressRace::Hooks hooks;
+    hooks.NewHandle = [this] {
+        m_blnBound = false; // the binding was the old handle's
+        return EnsureSocket();
+    };
+    hooks.Address = [this](const RawSocket::Endpoint &address) {
+        m_strRemoteHostIP = RawSocket::FormatAddress(address);
+    };
+    hooks.Started = [this] { m_lngState = 6; };
+    hooks.Failed = [this](int error, bool fromLookup) { ConnectFailed(error, fromLookup); };
+    return hooks;
+}
+
+// No address of the connect is left to try.
+void CSocket::ConnectFailed(int error, bool fromLookup)
+{
+    if (fromLookup) {
         RaiseError(error, QStringLiteral("CSocket.PostGetHostEvent"));
         return;
     }
@@ -304,51 +188,10 @@ void CSocket::ConnectFailed(int error, bool afterLookup, bool atOnce)
     RaiseError(error, QString());
 }
 
-// The current attempt is slow: the next address gets its chance beside it.
-void CSocket::NextAddressDue()
-{
-    if (m_lngState != 6 || m_untried.isEmpty() || m_lngSocketHandle == -1)
-        return;
-    m_racing.emplace_back(m_lngSocketHandle, RawSocket::Endpoint());
-    RawSocket::ParseAddress(m_strRemoteHostIP, &m_racing.back().second);
-    m_lngSocketHandle = -1; // ConnectTo makes a fresh one
-    ConnectTo(m_untried.takeFirst(), true);
-}
-
 void CSocket::HandleSocketEvent(int handle, int event, int error)
 {
-    if (handle != m_lngSocketHandle) {
-        // An earlier attempt of the connect under way.
-        auto it = std::find_if(m_racing.begin(), m_racing.end(),
-                               [handle](const auto &attempt) { return attempt.first == handle; });
-        if (it == m_racing.end())
-            return;
-        if (event != modSocketSupport::EventConnect || error > 0) {
-            modSocketSupport::DeregisterSocket(handle);
-            RawSocket::Close(handle);
-            m_racing.erase(it);
-            return;
-        }
-        // It won: it becomes the connection, the current attempt is dropped.
-        const RawSocket::Endpoint address = it->second;
-        m_racing.erase(it);
-        if (m_lngSocketHandle != -1) {
-            modSocketSupport::DeregisterSocket(m_lngSocketHandle);
-            RawSocket::Close(m_lngSocketHandle);
-        }
-        m_lngSocketHandle = handle;
-        m_blnHandleV6 = address.V6;
-        m_strRemoteHostIP = RawSocket::FormatAddress(address);
-    } else if (event == modSocketSupport::EventConnect && error > 0 &&
-               (!m_untried.isEmpty() || !m_racing.empty())) {
-        ConnectFailed(error, true, false);
-        return;
-    }
-    if (event == modSocketSupport::EventConnect && error == 0) {
-        m_untried.clear();
-        DropRacing();
-    }
-    HandleNetworkEvent(event, error);
+    if (m_objRace.Event(handle, event, error))
+        HandleNetworkEvent(event, error);
 }
 
 void CSocket::PostGetHostEvent(qint32 lookupHandle, quint32 address, const QString &hostName, int error,
@@ -367,13 +210,11 @@ void CSocket::PostGetHostEvent(qint32 lookupHandle, quint32 address, const QStri
     m_lngState = 5;
     m_strRemoteHost = hostName;
     if (m_lngLookupPurpose == 0) {
-        m_untried = addresses;
-        if (m_untried.isEmpty()) {
-            RawSocket::Endpoint v4;
-            v4.V4 = address;
-            m_untried << v4;
-        }
-        ConnectTo(m_untried.takeFirst(), true);
+        RawSocket::Endpoint v4;
+        v4.V4 = address;
+        quint16 port;
+        if (PortFrom(m_lngRemotePort, &port))
+            m_objRace.ConnectName(addresses.isEmpty() ? QList{v4} : addresses, port);
         return;
     }
     // Datagrams stay IPv4.
@@ -384,7 +225,7 @@ void CSocket::PostGetHostEvent(qint32 lookupHandle, quint32 address, const QStri
         }
     }
     m_strRemoteHostIP = RawSocket::FormatDotted(address);
-    if (m_bytSend.size() > m_lngSendStart) // not sent meanwhile to an address set by hand
+    if (!m_objSend.IsEmpty()) // not sent meanwhile to an address set by hand
         FlushSendBuffer();
 }
 
@@ -392,13 +233,9 @@ void CSocket::CloseSocket()
 {
     if (m_lngSocketHandle == -1)
         return;
-    if (m_lngState == 7 && m_objTls && m_objTls->State() == TlsChannel::Status::Established) {
-        // close_notify tells the server the end is meant, not a cut.
+    // close_notify tells the server the end is meant, not a cut.
+    if (m_lngState == 7 && m_objTls)
         m_objTls->Shutdown();
-        QueueTlsOutput();
-        if (m_bytSend.size() > m_lngSendStart)
-            FlushSendBuffer();
-    }
     if (m_lngState == 7) {
         m_lngState = 8;
         RawSocket::Shutdown(m_lngSocketHandle, true);
@@ -494,11 +331,11 @@ void CSocket::HandleNetworkEvent(int event, int error)
         qint32 n = ReceiveIntoBuffer();
         m_lngBytesReceived += n;
         if (n > 0)
-            emit OnDataArrival(ReceiveBufferLength());
+            emit OnDataArrival(qint32(m_objReceive.Size()));
         break;
     }
     case modSocketSupport::EventWrite:
-        if (m_bytSend.size() > m_lngSendStart) {
+        if (!m_objSend.IsEmpty()) {
             FlushSendBuffer();
         } else if (m_blnSendPending) {
             m_blnSendPending = false;
@@ -507,15 +344,13 @@ void CSocket::HandleNetworkEvent(int event, int error)
         break;
     case modSocketSupport::EventClose: {
         if (m_objTls) {
-            QByteArray plain;
-            const TlsChannel::Status status = m_objTls->EndOfInput(&plain);
-            if (!plain.isEmpty()) {
-                m_bytReceive += plain;
-                emit OnDataArrival(ReceiveBufferLength());
+            const SocketTls::Input in = m_objTls->EndOfInput();
+            if (in.Plain > 0) {
+                emit OnDataArrival(qint32(m_objReceive.Size()));
                 if (m_lngSocketHandle == -1)
                     return;
             }
-            if (status == TlsChannel::Status::Failed) {
+            if (in.Failed) {
                 FailTls();
                 return;
             }
@@ -524,11 +359,11 @@ void CSocket::HandleNetworkEvent(int event, int error)
         do {
             n = m_objTls ? 0 : ReceiveIntoBuffer();
             if (n > 0)
-                emit OnDataArrival(ReceiveBufferLength());
+                emit OnDataArrival(qint32(m_objReceive.Size()));
         } while (n > 0);
         if (m_lngState != 8) {
             m_lngState = 8;
-            if (m_bytSend.size() > m_lngSendStart)
+            if (!m_objSend.IsEmpty())
                 FlushSendBuffer();
         }
         ReleaseSocket();
@@ -559,20 +394,15 @@ void CSocket::StartEncryption(const QString &serverName)
     if (m_lngProtocol != ProtocolTcp || m_lngState != 7 || m_objTls)
         return;
     // Whatever came before the handshake is not protected by it.
-    ClearReceiveBuffer();
-    m_objTls = std::make_unique<TlsChannel>();
-    if (!m_objTls->Start(serverName)) {
+    m_objReceive.Clear();
+    m_objTls = std::make_unique<SocketTls>(m_objSend, m_objReceive, [this] { FlushSendBuffer(); });
+    if (!m_objTls->Start(serverName))
         FailTls();
-        return;
-    }
-    QueueTlsOutput();
-    if (m_bytSend.size() > m_lngSendStart)
-        FlushSendBuffer();
 }
 
 bool CSocket::Encrypted() const
 {
-    return m_objTls && m_objTls->State() == TlsChannel::Status::Established;
+    return m_objTls && m_objTls->Established();
 }
 
 QString CSocket::EncryptionDescription() const { return m_objTls ? m_objTls->Description() : QString(); }
@@ -587,35 +417,10 @@ QString CSocket::CertificateFingerprint() const
     return m_objTls ? m_objTls->CertificateFingerprint() : QString();
 }
 
-// Cipher text the session wants sent joins the send queue behind what is
-// already there: records must reach the server whole and in order.
-void CSocket::QueueTlsOutput()
-{
-    const QByteArray out = m_objTls->TakeOutput();
-    if (out.isEmpty())
-        return;
-    if (m_lngSendStart > 0) {
-        m_bytSend.remove(0, m_lngSendStart);
-        m_lngSendStart = 0;
-    }
-    m_bytSend += out;
-}
-
 void CSocket::FailTls()
 {
-    int code = SocketTlsError::Setup;
-    switch (m_objTls ? m_objTls->FailureKind() : TlsChannel::Failure::Setup) {
-    case TlsChannel::Failure::Handshake: code = SocketTlsError::Handshake; break;
-    case TlsChannel::Failure::NotTls: code = SocketTlsError::NotTls; break;
-    case TlsChannel::Failure::Protocol: code = SocketTlsError::Protocol; break;
-    case TlsChannel::Failure::Truncated: code = SocketTlsError::Truncated; break;
-    default: break;
-    }
-    QString text = SocketErrorText(code);
-    if (m_objTls && !m_objTls->Error().isEmpty())
-        text = text.chopped(1) + QStringLiteral(": ") + m_objTls->Error();
-    if (!text.endsWith(QLatin1Char('.')) && !text.endsWith(QLatin1Char('?')))
-        text += QLatin1Char('.');
+    const int code = m_objTls->FailureCode();
+    const QString text = m_objTls->FailureDescription();
     m_lngState = 9;
     ReleaseSocket();
     RaiseError(code, QString(), text);
@@ -625,22 +430,16 @@ void CSocket::FailTls()
 // is then released and the owner told).
 bool CSocket::TlsIncoming(const char *data, qsizetype size, bool *closed)
 {
-    const bool handshaking = m_objTls->State() == TlsChannel::Status::Handshaking;
-    QByteArray plain;
-    const TlsChannel::Status status = m_objTls->Feed(data, size, &plain);
-    QueueTlsOutput();
-    if (m_bytSend.size() > m_lngSendStart)
-        FlushSendBuffer();
-    if (status == TlsChannel::Status::Failed) {
+    const SocketTls::Input in = m_objTls->Feed(data, size);
+    if (!m_objTls) // the owner ended the connection on hearing of the sending
+        return false;
+    if (in.Failed) {
         FailTls();
         return false;
     }
-    m_bytReceive += plain;
-    m_lngBytesReceived += qint32(plain.size());
-    *closed = status == TlsChannel::Status::Closed;
-    if (handshaking && status != TlsChannel::Status::Handshaking) {
-        if (!m_bytTlsHeld.isEmpty())
-            SendBytes(std::exchange(m_bytTlsHeld, QByteArray()));
+    m_lngBytesReceived += qint32(in.Plain);
+    *closed = in.Closed;
+    if (in.Secured) {
         emit OnEncrypted();
         if (m_lngSocketHandle == -1 || !m_objTls)
             return false;
@@ -657,19 +456,19 @@ void CSocket::ReadStream()
     int error = 0;
     qint64 n;
     bool closed = false;
-    const qsizetype before = ReceiveBufferLength();
+    const qsizetype before = m_objReceive.Size();
     if (m_objTls) {
         const qint32 readSize = m_lngReadSize > 0 ? m_lngReadSize : FallbackReadSize;
-        m_bytCipherIn.resize(readSize);
-        n = RawSocket::Recv(m_lngSocketHandle, m_bytCipherIn.data(), readSize, &error);
-        if (n > 0 && !TlsIncoming(m_bytCipherIn.constData(), n, &closed))
+        char *cipher = m_objTls->ReadBuffer(readSize);
+        n = RawSocket::Recv(m_lngSocketHandle, cipher, readSize, &error);
+        if (n > 0 && !TlsIncoming(cipher, n, &closed))
             return;
     } else {
         n = ReceiveIntoBuffer(&error);
         m_lngBytesReceived += qint32(std::max<qint64>(n, 0));
     }
-    if (ReceiveBufferLength() > before) {
-        emit OnDataArrival(ReceiveBufferLength());
+    if (m_objReceive.Size() > before) {
+        emit OnDataArrival(qint32(m_objReceive.Size()));
         if (m_lngSocketHandle == -1)
             return;
     }
@@ -683,7 +482,7 @@ void CSocket::ReadStream()
 
 // ---- data path ------------------------------------------------------------
 
-void CSocket::SendData(const QVariant &varData) { SendBytes(ToBytes(varData)); }
+void CSocket::SendData(const QVariant &varData) { SendBytes(SocketData::ToBytes(varData)); }
 
 void CSocket::SendBytes(const QByteArray &bytes)
 {
@@ -696,28 +495,18 @@ void CSocket::SendBytes(const QByteArray &bytes)
     if (bytes.isEmpty())
         return; // nothing to send; an unsent tail stays queued
     if (m_objTls) {
-        if (m_objTls->State() == TlsChannel::Status::Handshaking) {
-            m_bytTlsHeld += bytes;
-            return;
-        }
-        if (!m_objTls->Write(bytes))
-            return;
-        m_lngPlainQueued += bytes.size();
-        m_blnSendPending = true;
-        QueueTlsOutput();
-        FlushSendBuffer();
+        m_objTls->Write(bytes);
         return;
     }
-    m_bytSend = bytes;
-    m_lngSendStart = 0;
+    m_objSend.Assign(bytes);
     m_blnSendPending = true;
     FlushSendBuffer();
 }
 
 void CSocket::FlushSendBuffer()
 {
-    const qint64 len = m_bytSend.size() - m_lngSendStart;
-    const char *data = m_bytSend.constData() + m_lngSendStart;
+    const qint64 len = m_objSend.Size();
+    const char *data = m_objSend.Data();
     m_blnSendPending = true;
     qint64 n;
     int error = 0;
@@ -744,29 +533,22 @@ void CSocket::FlushSendBuffer()
         return;
     }
     if (len > n) {
-        m_lngSendStart += n;
+        m_objSend.Consume(n);
         if (n > 0)
             modSocketSupport::WatchWrite(m_lngSocketHandle);
     } else {
-        m_bytSend.clear();
-        m_lngSendStart = 0;
+        m_objSend.Clear();
         // The completion travels through the event loop, which costs a wake
         // up: only for an owner that listens.
         static const QMetaMethod complete = QMetaMethod::fromSignal(&CSocket::OnSendComplete);
         if (isSignalConnected(complete))
             modSocketSupport::PostSocketEvent(m_lngSocketHandle, modSocketSupport::EventWrite);
     }
-    if (!m_objTls) {
-        emit OnSendProgress(qint32(n), qint32(m_bytSend.size() - m_lngSendStart));
-    } else if (m_lngPlainQueued > 0) {
-        // Plain text counts, as the owner sent it: all of it once the last
-        // of its cipher text is out, none before.
-        const qint64 plain = m_lngPlainQueued;
-        const bool done = m_bytSend.size() == m_lngSendStart;
-        if (done)
-            m_lngPlainQueued = 0;
-        emit OnSendProgress(done ? qint32(plain) : 0, done ? 0 : qint32(plain));
-    }
+    qint32 sent = 0, remaining = 0;
+    if (!m_objTls)
+        emit OnSendProgress(qint32(n), qint32(m_objSend.Size()));
+    else if (m_objTls->PlainProgress(m_objSend.IsEmpty(), &sent, &remaining))
+        emit OnSendProgress(sent, remaining);
 }
 
 qint32 CSocket::ReceiveIntoBuffer()
@@ -781,22 +563,15 @@ qint64 CSocket::ReceiveIntoBuffer(int *errorOut)
     if (m_lngSocketHandle == -1)
         return 0;
     const qint32 readSize = m_lngReadSize > 0 ? m_lngReadSize : FallbackReadSize;
-    // Drop what GetData has taken once it outweighs what is still waiting,
-    // so each byte is moved at most a bounded number of times.
-    if (m_lngReceiveStart > 0 && m_lngReceiveStart >= m_bytReceive.size() - m_lngReceiveStart) {
-        m_bytReceive.remove(0, m_lngReceiveStart);
-        m_lngReceiveStart = 0;
-    }
-    const qsizetype old = m_bytReceive.size();
-    m_bytReceive.resize(old + readSize);
+    char *room = m_objReceive.Reserve(readSize);
     int error = 0;
     qint64 n;
     if (m_lngProtocol == ProtocolTcp) {
-        n = RawSocket::Recv(m_lngSocketHandle, m_bytReceive.data() + old, readSize, &error);
+        n = RawSocket::Recv(m_lngSocketHandle, room, readSize, &error);
     } else {
         quint32 address = 0;
         quint16 port = 0;
-        n = RawSocket::RecvFrom(m_lngSocketHandle, m_bytReceive.data() + old, readSize, &address, &port, &error);
+        n = RawSocket::RecvFrom(m_lngSocketHandle, room, readSize, &address, &port, &error);
         if (n >= 0) {
             m_lngRemotePort = port;
             m_strRemoteHostIP = RawSocket::FormatDotted(address);
@@ -804,48 +579,19 @@ qint64 CSocket::ReceiveIntoBuffer(int *errorOut)
             m_strRemoteHost = m_strRemoteHostIP;
         }
     }
-    m_bytReceive.resize(old + std::max<qint64>(n, 0));
+    m_objReceive.Commit(n);
     *errorOut = error;
     return n;
 }
 
-void CSocket::ClearReceiveBuffer()
-{
-    m_bytReceive.clear();
-    m_lngReceiveStart = 0;
-}
-
-bool CSocket::TakeData(bool peek, int maxLen, QByteArray *taken)
-{
-    const qsizetype available = m_bytReceive.size() - m_lngReceiveStart;
-    if (available == 0)
-        return false;
-    if (maxLen >= 1 && maxLen <= available) {
-        *taken = m_bytReceive.mid(m_lngReceiveStart, maxLen);
-        if (!peek)
-            m_lngReceiveStart += maxLen;
-    } else if (peek) {
-        *taken = m_bytReceive.mid(m_lngReceiveStart);
-    } else if (m_lngReceiveStart == 0) {
-        *taken = std::move(m_bytReceive); // the whole buffer changes hands without a copy
-        ClearReceiveBuffer();
-    } else {
-        *taken = m_bytReceive.mid(m_lngReceiveStart);
-        ClearReceiveBuffer();
-    }
-    if (m_lngReceiveStart == m_bytReceive.size())
-        ClearReceiveBuffer();
-    m_lngBytesReceived = ReceiveBufferLength();
-    return true;
-}
-
 void CSocket::TakeVariant(QVariant &varData, int varType, int maxLen, bool peek)
 {
-    QByteArray taken;
-    if (!TakeData(peek, maxLen, &taken))
+    if (m_objReceive.IsEmpty())
         return;
-    QVariant value = FromBytes(taken, varType);
-    if (value.isValid())
+    const QByteArray taken = peek ? m_objReceive.Peek(maxLen) : m_objReceive.Take(maxLen);
+    m_lngBytesReceived = qint32(m_objReceive.Size());
+    // Bytes without a conversion are gone all the same.
+    if (const QVariant value = SocketData::FromBytes(taken, varType); value.isValid())
         varData = value;
 }
 

@@ -7,58 +7,17 @@
 // text, as before.
 #include <QByteArray>
 #include <QList>
-#include <QMetaType>
 #include <QObject>
 #include <QString>
 #include <QVariant>
 #include <memory>
 #include <type_traits>
-#include <utility>
-#include <vector>
 
+#include "net/AddressRace.h"
+#include "net/ByteQueue.h"
 #include "net/RawSocket.h"
-
-class QTimer;
-class TlsChannel;
-
-// Data type codes of SendData, GetData and PeekData.
-namespace SocketDataType {
-enum : int {
-    None = 0, // GetData/PeekData without a type: text
-    Integer = 2,  // 16-bit signed
-    Long = 3,     // 32-bit signed
-    Double = 5,
-    Currency = 6, // 64-bit signed, scaled by 10000
-    Date = 7,     // OLE Automation date
-    String = 8,   // one byte per character (Latin-1)
-    Boolean = 11, // 16-bit, true is -1
-    Byte = 17,
-    ByteArray = 8209,
-};
-}
-
-// OnError codes of an encrypted connection, beside the socket codes; the
-// description adds the TLS library's reason.
-namespace SocketTlsError {
-enum : int {
-    Setup = 12001,     // no TLS session could be made
-    Handshake = 12002, // the handshake failed (an alert, a bad message)
-    NotTls = 12003,    // the server answered with something that is no TLS
-    Protocol = 12004,  // a bad record or an alert after the handshake
-    Truncated = 12005, // the connection ended inside a record
-};
-}
-
-struct SocketCurrency {
-    qint64 Scaled = 0; // value × 10000
-    friend bool operator==(SocketCurrency a, SocketCurrency b) { return a.Scaled == b.Scaled; }
-};
-struct SocketDate {
-    double Value = 0; // days since 30 December 1899, time as the fraction
-    friend bool operator==(SocketDate a, SocketDate b) { return a.Value == b.Value; }
-};
-Q_DECLARE_METATYPE(SocketCurrency)
-Q_DECLARE_METATYPE(SocketDate)
+#include "net/SocketData.h"
+#include "net/SocketTls.h"
 
 class CSocket : public QObject
 {
@@ -133,7 +92,7 @@ public:
 
     // How long a connect may take before the next address of the name is
     // tried beside it (milliseconds).
-    static constexpr int NextAddressDelay = 300;
+    static constexpr int NextAddressDelay = AddressRace::NextAddressDelay;
 
     // Reserved for the socket support module.
     void HandleSocketEvent(int handle, int event, int error);
@@ -157,11 +116,8 @@ private:
     int CreateSocketHandle();
     void QueryReadSize();
     void ReleaseSocket();
-    void ConnectTo(const RawSocket::Endpoint &address, bool afterLookup);
-    void ConnectFailed(int error, bool afterLookup, bool atOnce);
-    void NextAddressDue();
-    void DropRacing();
-    bool ReplaceHandle(bool v6);
+    AddressRace::Hooks RaceHooks();
+    void ConnectFailed(int error, bool fromLookup);
     void RaiseError(int number, const QString &source, const QString &description = QString());
     void ReadLocalAddress();
 
@@ -171,12 +127,8 @@ private:
     qint64 ReceiveIntoBuffer(int *error); // -1 with *error, 0 at the end of the stream
     void ReadStream();
     bool TlsIncoming(const char *data, qsizetype size, bool *closed);
-    void QueueTlsOutput();
     void FailTls();
-    bool TakeData(bool peek, int maxLen, QByteArray *taken);
     void TakeVariant(QVariant &varData, int varType, int maxLen, bool peek);
-    qint32 ReceiveBufferLength() const { return qint32(m_bytReceive.size() - m_lngReceiveStart); }
-    void ClearReceiveBuffer();
 
     template <typename T>
     void TakeInto(T &varData, int maxLen, bool peek)
@@ -219,24 +171,11 @@ private:
     qint32 m_lngLookupPurpose = 0;
     qint32 m_lngPendingLookup = 0;
 
-    // Both buffers consume from the front by moving a start offset, so a
-    // long transfer costs no repeated copying of what is still queued.
-    QByteArray m_bytSend;
-    qsizetype m_lngSendStart = 0;
-    QByteArray m_bytReceive;
-    qsizetype m_lngReceiveStart = 0;
+    ByteQueue m_objSend;
+    ByteQueue m_objReceive;
     bool m_blnSendPending = false;
 
-    // Connecting to a name with several addresses: those not tried yet, and
-    // earlier attempts still under way beside the current handle.
-    QList<RawSocket::Endpoint> m_untried;
-    std::vector<std::pair<int, RawSocket::Endpoint>> m_racing;
-    QTimer *m_tmrNextAddress = nullptr;
-    bool m_blnHandleUsed = false; // a connect was started on the current handle
-    bool m_blnHandleV6 = false;
+    AddressRace m_objRace; // connects the handle, trying a name's addresses in turn
 
-    std::unique_ptr<TlsChannel> m_objTls;
-    QByteArray m_bytTlsHeld;     // plain text sent before the handshake is through
-    qint64 m_lngPlainQueued = 0; // plain bytes whose cipher text is not all sent
-    QByteArray m_bytCipherIn;
+    std::unique_ptr<SocketTls> m_objTls;
 };

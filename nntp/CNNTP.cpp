@@ -3,9 +3,9 @@
 #include "common/Error.h"
 #include "net/CSocket.h"
 #include "net/SocketErrorText.h"
-#include "net/modCertificateTrust.h"
 #include "nntp/modNNTP.h"
 #include "timer/CTimeout.h"
+#include "ui/modCertificateTrust.h"
 
 #include <QPointer>
 

@@ -4,12 +4,12 @@
 #include "app/frmReader.h"
 #include "cache/modFile.h"
 #include "common/modMain.h"
-#include "net/modCertificateTrust.h"
 #include "support/ModalDriver.h"
 #include "support/NntpTestServer.h"
 #include "support/ReaderDriver.h"
 #include "support/TestSupport.h"
 #include "support/TlsFixture.h"
+#include "ui/modCertificateTrust.h"
 #include "ui/modSettings.h"
 
 #include <QLineEdit>

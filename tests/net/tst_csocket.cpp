@@ -19,6 +19,7 @@ private slots:
     void connectByAddress();
     void connectByName();
     void connectThroughRealResolver();
+    void connectTriesTheNamesAddressesInTurn();
     void lateLookupCompletionsAreDropped();
     void failedLookupKeepsHandle();
     void lookupThatCannotStart();
@@ -97,6 +98,39 @@ void tst_CSocket::connectThroughRealResolver()
     QTRY_COMPARE(socket.State(), 7);
     QCOMPARE(socket.RemoteHostIP(), QStringLiteral("127.0.0.1"));
     QVERIFY(peer.TryAccept());
+}
+
+void tst_CSocket::connectTriesTheNamesAddressesInTurn()
+{
+    ManualResolver resolver;
+    LoopbackPeer peer;
+    QVERIFY(peer.Listen());
+    RawSocket::Endpoint closed, open; // nothing listens on 127.0.0.2
+    QVERIFY(RawSocket::ParseAddress(QStringLiteral("127.0.0.2"), &closed));
+    QVERIFY(RawSocket::ParseAddress(QStringLiteral("127.0.0.1"), &open));
+
+    CSocket socket;
+    ErrorLog errors(socket);
+    QSignalSpy connected(&socket, &CSocket::OnConnect);
+    socket.Connect(QStringLiteral("news.example"), peer.Port());
+    modSocketSupport::CompleteLookup(resolver.Requests[0].first, {0, "news.example", 0, {closed, open}});
+    QTRY_COMPARE(socket.State(), 7);
+    QCOMPARE(connected.count(), 1);
+    QCOMPARE(socket.RemoteHostIP(), QStringLiteral("127.0.0.1"));
+    QVERIFY(errors.Entries.isEmpty());
+    QCOMPARE(modSocketSupport::RegisteredSocketCount(), 1); // the refused attempt is closed
+    QVERIFY(peer.TryAccept());
+
+    // Every address refused: the owner hears of it once.
+    CSocket refused;
+    ErrorLog refusals(refused);
+    refused.Connect(QStringLiteral("other.example"), TestSupport::UnusedPort());
+    modSocketSupport::CompleteLookup(resolver.Requests[1].first, {0, "other.example", 0, {closed, open}});
+    QTRY_COMPARE(refusals.Entries.size(), 1);
+    QCOMPARE(refusals.Entries[0].Number, 10061);
+    QTest::qWait(50);
+    QCOMPARE(refusals.Entries.size(), 1);
+    QVERIFY(refused.State() != 7);
 }
 
 void tst_CSocket::lateLookupCompletionsAreDropped()

@@ -2,13 +2,13 @@
 // with throwaway certificates: sessions, the certificate question and its
 // pins, mismatched settings and broken handshakes, IPv6.
 #include "NntpRecorder.h"
-#include "net/modCertificateTrust.h"
 #include "net/modSocketSupport.h"
 #include "nntp/CNNTP.h"
 #include "support/ModalDriver.h"
 #include "support/NntpTestServer.h"
 #include "support/TestSockets.h"
 #include "support/TlsFixture.h"
+#include "ui/modCertificateTrust.h"
 
 #include <QtTest>
 

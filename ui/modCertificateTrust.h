@@ -1,7 +1,9 @@
 #pragma once
 // Trust in server certificates that the system's authorities do not vouch
 // for: the user's question, and the fingerprints the user chose to trust,
-// each stored with the server name it was accepted for.
+// each stored with the server name it was accepted for. The socket layer
+// only reports what it found; the owner of the connection decides here
+// whether to go on.
 #include <QString>
 #include <functional>
 

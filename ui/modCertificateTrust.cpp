@@ -1,4 +1,4 @@
-#include "net/modCertificateTrust.h"
+#include "ui/modCertificateTrust.h"
 
 #include "ui/modSettings.h"
 
