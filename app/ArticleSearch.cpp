@@ -63,7 +63,9 @@ FastArticleSearch::Round FastArticleSearch::NextRound(int maxHeads, qint64 range
     Round round;
     if (!m_next)
         return round;
-    if (!m_roundOpen) {
+    // A range whose reply was of no use comes back with no range allowed:
+    // what replaces it is a round of its own.
+    if (!m_roundOpen || (m_rangeOpen && rangeLines <= 0)) {
         ++m_rounds;
         // Rounds in a row whose dated probes all fell on one side of the
         // crossing: the estimate keeps erring the same way.
@@ -78,6 +80,7 @@ FastArticleSearch::Round FastArticleSearch::NextRound(int maxHeads, qint64 range
         m_roundAbove = m_above;
     }
     m_roundOpen = true;
+    m_rangeOpen = false;
     // A range settles the bracket in one round, but a handful of numbers
     // asked for by HEAD do as well for fewer bytes.
     if (rangeLines > 0 && Unknowns() > maxHeads) {
@@ -89,6 +92,7 @@ FastArticleSearch::Round FastArticleSearch::NextRound(int maxHeads, qint64 range
         if (last - first < rangeLines) {
             round.rangeLow = first;
             round.rangeHigh = last;
+            m_rangeOpen = true;
             return round;
         }
     }

@@ -104,6 +104,7 @@ class FastArticleSearch
     // replies come back.
     mutable int m_rounds = 0;
     mutable bool m_roundOpen = false;
+    mutable bool m_rangeOpen = false;
     mutable qint64 m_roundBelow = 0, m_roundAbove = 0;
     mutable int m_staleRounds = 0;
 

@@ -44,7 +44,7 @@ Outcome Search(const Group &g, qint64 target)
 
 // The search by rounds, as a pipelining driver runs it. `rangeOff`: the
 // round from which the driver offers no header range (the server's reply
-// was garbage, say). Every probe must lie in the group and be asked once,
+// was garbage, say); 0: the first range is refused. Every probe must lie in the group and be asked once,
 // and a range must keep within rangeLines.
 Outcome SearchRounds(const Group &g, qint64 target, int heads, qint64 rangeLines, int rangeOff,
                      int *rounds)
@@ -52,9 +52,17 @@ Outcome SearchRounds(const Group &g, qint64 target, int heads, qint64 rangeLines
     Outcome o;
     FastArticleSearch search(g.low, g.high, target);
     std::set<qint64> asked;
+    bool refused = false;
     while (!search.Done()) {
-        const bool offered = rangeOff < 0 || search.Rounds() < rangeOff;
-        const FastArticleSearch::Round r = search.NextRound(heads, offered ? rangeLines : 0);
+        bool offered = !refused && (rangeOff <= 0 || search.Rounds() < rangeOff);
+        FastArticleSearch::Round r = search.NextRound(heads, offered ? rangeLines : 0);
+        // rangeOff 0: the server answers the first range with an error, and
+        // the driver goes on without.
+        if (r.IsRange() && rangeOff == 0) {
+            refused = true;
+            offered = false;
+            r = search.NextRound(heads, 0);
+        }
         if (search.Rounds() > 1000)
             return o;
         if (r.IsRange()) {
@@ -207,6 +215,7 @@ void tst_articleSearch::rounds_data()
     QTest::newRow("10^9 HEADs") << qint64(1000000000) << qint64(0) << -1 << 16;
     QTest::newRow("10^9 range") << qint64(1000000000) << qint64(2000) << -1 << 10;
     QTest::newRow("10^9 range, then none") << qint64(1000000000) << qint64(2000) << 3 << 20;
+    QTest::newRow("10^6 range, refused") << qint64(1000000) << qint64(2000) << 0 << 16;
     QTest::newRow("10^12 HEADs") << qint64(1000000000000) << qint64(0) << -1 << 20;
     QTest::newRow("10^12 range") << qint64(1000000000000) << qint64(2000) << -1 << 10;
 }
