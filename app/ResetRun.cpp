@@ -103,10 +103,11 @@ QString ResetRun::LoadServerSettings()
     if (o.port) {
         m_intPort = *o.port;
     } else {
-        if (auto refusal = StoredNumber(QStringLiteral("NNTPPort"), QStringLiteral("119"), 1, 32767,
-                                        QStringLiteral("The NNTP port \"%1\" is not a number from 1 "
-                                                       "to 32767."),
-                                        number))
+        if (auto refusal =
+                StoredNumber(QStringLiteral("NNTPPort"), QStringLiteral("119"), 1, 32767,
+                             QStringLiteral("The NNTP port \"%1\" is not a number from 1 "
+                                            "to 32767."),
+                             number))
             return *refusal;
         m_intPort = number;
     }
@@ -115,9 +116,9 @@ QString ResetRun::LoadServerSettings()
     } else if (!sameServer) {
         m_intLogin = 0;
     } else {
-        if (auto refusal = StoredNumber(QStringLiteral("Login"), QStringLiteral("0"), -32768, 32767,
-                                        QStringLiteral("The login setting \"%1\" is not a number."),
-                                        number))
+        if (auto refusal =
+                StoredNumber(QStringLiteral("Login"), QStringLiteral("0"), -32768, 32767,
+                             QStringLiteral("The login setting \"%1\" is not a number."), number))
             return *refusal;
         m_intLogin = number;
     }
@@ -182,9 +183,9 @@ bool ResetRun::Start(const QList<std::pair<QString, QString>> &files, const QStr
     m_blnRangeFailed = false;
     emit Connecting();
     ++m_intConnections;
-    // Only the fast search has a use for what the server offers beyond HEAD;
-    // halving sends exactly the commands it always did.
-    NNTP->SetAskCapabilities(m_enmSearch == Search::Fast);
+    // Every run asks what the server offers: a server in transit mode
+    // serves no group before MODE READER, whichever search is chosen.
+    NNTP->SetAskCapabilities(true);
     NNTP->SetSecurity(m_intSecurity);
     NNTP->Connect(m_strServer, quint16(m_intPort), m_strUserName, m_strPassword);
     return true;
@@ -193,12 +194,6 @@ bool ResetRun::Start(const QList<std::pair<QString, QString>> &files, const QStr
 void ResetRun::Cancel()
 {
     m_intStep = -1;
-    if (m_intStep == 6 && m_objFast) {
-        const auto posted = m_colPosted.constFind(qint64(m_dblArticleID));
-        m_objFast->Observe(qint64(m_dblArticleID), posted == m_colPosted.constEnd()
-                                                       ? std::nullopt
-                                                       : std::optional<qint64>(*posted));
-    }
     RunNextStep();
 }
 
@@ -263,12 +258,13 @@ void ResetRun::RunNextStep()
     case 4:
         m_intStep = 5;
         // A missing (or undated) end has no age; 0 would read as "today".
-        emit LogRow(QStringLiteral("Age range: ") +
-                        (m_blnBottomDated ? NumberText(m_dblBottomAge) : QStringLiteral("unknown")) +
-                        QLatin1Char('-') +
-                        (m_blnTopDated ? NumberText(m_dblTopAge) : QStringLiteral("unknown")) +
-                        QStringLiteral(" day(s)"),
-                    1);
+        emit LogRow(
+            QStringLiteral("Age range: ") +
+                (m_blnBottomDated ? NumberText(m_dblBottomAge) : QStringLiteral("unknown")) +
+                QLatin1Char('-') +
+                (m_blnTopDated ? NumberText(m_dblTopAge) : QStringLiteral("unknown")) +
+                QStringLiteral(" day(s)"),
+            1);
         emit LogRow(QStringLiteral("Search for Article posted ") + NumberText(m_dblDays) +
                         QStringLiteral(" day(s) ago... Please wait."),
                     1);

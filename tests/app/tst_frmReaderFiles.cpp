@@ -115,7 +115,7 @@ class tst_frmReaderFiles : public QObject
         QCOMPARE(Go()->text(), QStringLiteral("Go"));
         QVERIFY(LogMessages(*w).last().startsWith("Cancelled: 1 of 3 groups done"));
         QVERIFY(
-            QTest::qWaitFor([&] { return server->ReceivedLines().last() == "QUIT \r\n"; }, 5000));
+            QTest::qWaitFor([&] { return server->ReceivedLines().last() == "QUIT\r\n"; }, 5000));
         QCOMPARE(server->ConnectionCount(), 1);
         QCOMPARE(QList<QByteArray>({ReadAll(files[0]), ReadAll(files[1]), ReadAll(files[2])}),
                  QList<QByteArray>({Rewound(), before[1], before[2]}));

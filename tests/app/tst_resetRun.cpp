@@ -77,8 +77,11 @@ class tst_resetRun : public QObject
     QStringList Lines()
     {
         QStringList lines;
+        // What the server offers is asked first on every connection; the
+        // run's own requests follow.
         for (const QByteArray &line : server->ReceivedLines())
-            lines << QString::fromLatin1(line).trimmed();
+            if (line != "CAPABILITIES\r\n")
+                lines << QString::fromLatin1(line).trimmed();
         return lines;
     }
     QStringList Heads()
