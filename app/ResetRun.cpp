@@ -245,6 +245,7 @@ void ResetRun::RunNextStep()
             m_objFast = std::make_unique<FastArticleSearch>(
                 qint64(m_dblBottomID), std::max(qint64(m_dblBottomID), qint64(m_dblTopID)), target);
             m_colPosted.clear();
+            m_colSubjects.clear();
             NextFastRound();
             break;
         }
@@ -345,7 +346,12 @@ void ResetRun::NextFastRound()
         return;
     }
     m_dblArticleID = double(found);
-    m_dblArticleAge = modMain::AgeInDays(modMain::FormatDateText(m_colPosted.value(found)));
+    const QString date = modMain::FormatDateText(m_colPosted.value(found));
+    m_dblArticleAge = modMain::AgeInDays(date);
+    // Replies to a round come in any order of age: the window shows the
+    // article found, not the last one asked (its subject is unknown when
+    // only a header range named it).
+    emit ShowHeader(m_dblArticleID, m_colSubjects.value(found), date, m_dblArticleAge);
     m_intStep = 8;
     FinishFile();
 }
@@ -564,6 +570,7 @@ void ResetRun::NNTP_OnHeaderComplete(const QString &from, const QString &Subject
             qint64 posted = 0;
             if (modMain::ParseDateText(PostDate, posted))
                 m_colPosted.insert(qint64(ArticleID), posted);
+            m_colSubjects.insert(qint64(ArticleID), Subject);
         }
         if (m_intStep == 3) {
             m_dblBottomAge = m_dblArticleAge;

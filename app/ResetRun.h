@@ -169,6 +169,7 @@ class ResetRun : public QObject
     // told about.
     std::unique_ptr<FastArticleSearch> m_objFast;
     QHash<qint64, qint64> m_colPosted;
+    QHash<qint64, QString> m_colSubjects; // of the articles a HEAD was asked for
     // Replies of the current round still to come; header ranges are not
     // asked for again on a connection where one failed.
     int m_intRepliesDue = 0;

@@ -339,6 +339,8 @@ class tst_frmReader : public QObject
         run("1");
         QCOMPARE(TestSupport::ReadAll(file),
                  TestSupport::ExpectedGroupFile("9", "127.0.0.1", 3560));
+        // The article shown is the one found, not the last of a round.
+        QCOMPARE(Control<QLabel>("lbInfo_1")->text(), QStringLiteral("3560"));
     }
 
     void numbersAndRounding()
