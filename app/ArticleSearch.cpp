@@ -23,6 +23,10 @@ constexpr long double kInner = 0.001L;
 constexpr long double kFinish = 16;
 // The first round's probe nearest the top, as a share of the group.
 constexpr long double kNearest = 1.0L / 8192;
+// A bracket within this many ranges' width gets a range around the estimate
+// beside the round's HEADs. Wider, the estimate is seldom close enough to be
+// worth a range's bytes.
+constexpr qint64 kSpeculate = 2000;
 
 // 2^k, for the walks inward from a missing end.
 qint64 Stride(int k)
@@ -100,8 +104,76 @@ FastArticleSearch::Round FastArticleSearch::NextRound(int maxHeads, qint64 range
         round.heads.push_back(*m_next);
         return round;
     }
+    // Narrow enough that the estimate often falls within a range's reach of
+    // the crossing: a range around it settles the search in this round when
+    // it does, and HEADs around the range narrow the bracket when it does
+    // not. Not while the estimates keep erring one way, where it is wasted.
+    const qint64 width = m_above - m_below;
+    if (rangeLines > 0 && maxHeads >= 4 && Unknowns() > maxHeads && m_below >= m_low &&
+        m_above <= m_high && std::abs(m_staleRounds) < kStaleRounds &&
+        width <= rangeLines * kSpeculate) {
+        const long double at = Interpolate(0, true);
+        qint64 first = qint64(std::llround(at)) - rangeLines / 2;
+        first = std::clamp(first, m_below + 1, std::max(m_below + 1, m_above - rangeLines));
+        round.rangeLow = first;
+        round.rangeHigh = std::min(first + rangeLines - 1, m_above - 1);
+        round.heads = HeadsAround(maxHeads, rangeLines, round.rangeLow, round.rangeHigh);
+        m_rangeOpen = true;
+        return round;
+    }
     round.heads = PlanHeads(maxHeads, rangeLines);
     return round;
+}
+
+// A round's HEADs beside its range first..last: `least` apart next to it,
+// so that a crossing just outside the range is left in a bracket the next
+// range covers, then at distances growing geometrically out to the ends.
+std::vector<qint64> FastArticleSearch::HeadsAround(int count, qint64 rangeLines, qint64 first,
+                                                   qint64 last) const
+{
+    const long double least = (long double)rangeLines;
+    const long double sides[2] = {(long double)(first - m_below - 1),
+                                  (long double)(m_above - 1 - last)};
+    long double weights[2];
+    for (int s = 0; s < 2; ++s)
+        weights[s] = sides[s] > least ? std::log(sides[s] / least) + 1 : 0;
+    int n0 = weights[0] + weights[1] > 0
+                 ? int(std::lround(count * weights[0] / (weights[0] + weights[1])))
+                 : 0;
+    const int n[2] = {n0, weights[0] + weights[1] > 0 ? count - n0 : 0};
+    std::vector<long double> want;
+    for (int s = 0; s < 2; ++s) {
+        const long double ratio = std::pow(sides[s] / least, 1.0L / (n[s] + 1));
+        for (int i = 1; i <= n[s]; ++i) {
+            const long double off =
+                sides[s] <= least * (n[s] + 1)
+                    ? sides[s] * i / (n[s] + 1)
+                    : std::max(least * i, least * std::pow(ratio, (long double)i));
+            want.push_back(s == 0 ? (long double)first - off : (long double)last + off);
+        }
+    }
+    std::set<qint64> chosen;
+    for (long double w : want) {
+        const qint64 at = std::clamp(qint64(std::llround(w)), m_below + 1, m_above - 1);
+        for (qint64 d = 0;; ++d) {
+            const qint64 up = at + d, down = at - d;
+            auto free = [&](qint64 k) {
+                return k > m_below && k < m_above && (k < first || k > last) &&
+                       !m_missing.count(k) && !chosen.count(k);
+            };
+            if (free(up)) {
+                chosen.insert(up);
+                break;
+            }
+            if (free(down)) {
+                chosen.insert(down);
+                break;
+            }
+            if (up >= m_above && down <= m_below)
+                break;
+        }
+    }
+    return {chosen.begin(), chosen.end()};
 }
 
 void FastArticleSearch::ObserveRange(qint64 low, qint64 high, const std::map<qint64, qint64> &dated)

@@ -19,9 +19,11 @@
 //
 // Over a pipelining connection the same search goes by rounds, one round
 // trip each: NextRound() gives several HEAD probes, spread so that the
-// bracket narrows the most whichever way the dates fall, or once the
-// bracket is narrow enough one header range (HDR Date low-high) that tells
-// the date of every article in it and so settles the search.
+// bracket narrows the most whichever way the dates fall, and once the
+// bracket is narrow enough a header range (HDR Date low-high) that tells
+// the date of every article in it: one covering the whole bracket settles
+// the search; one around the estimate, with HEADs beside it, settles it
+// when the estimate was close and narrows the bracket when it was not.
 #include <QtGlobal>
 #include <map>
 #include <optional>
@@ -48,19 +50,20 @@ class FastArticleSearch
     // The requests asked for so far.
     int Probes() const;
 
-    // The commands for one round trip: a few HEAD probes, or one header
-    // range low..high covering the bracket's numbers not yet known.
+    // The commands for one round trip: a few HEAD probes, one header range
+    // low..high, or both (the range then apart from the HEADs' numbers).
     struct Round
     {
         std::vector<qint64> heads;
         qint64 rangeLow = 0, rangeHigh = -1;
         bool IsRange() const { return rangeLow <= rangeHigh; }
     };
-    // The next round trip: up to maxHeads HEAD probes, or (when rangeLines > 0
-    // and the bracket's unknown numbers fit) one header range of at most
+    // The next round trip: up to maxHeads HEAD probes, and when rangeLines > 0
+    // and the bracket is narrow enough one header range of at most
     // rangeLines numbers. Empty once Done(). The driver sends it all, feeds
-    // every reply back with Observe() or ObserveRange(), then asks again; it
-    // may pass rangeLines = 0 at any time and the search ends on HEADs alone.
+    // every reply back with Observe() or ObserveRange() in any order, then
+    // asks again; it may drop a range it could not get and pass
+    // rangeLines = 0 from then on, and the search ends on HEADs alone.
     Round NextRound(int maxHeads, qint64 rangeLines) const;
     // What a header range told: every number in low..high absent from `dated`
     // is missing.
@@ -80,6 +83,7 @@ class FastArticleSearch
     qint64 Unknowns() const;
     long double Interpolate(int sameSide, bool curved) const;
     std::vector<qint64> PlanHeads(int count, qint64 rangeLines) const;
+    std::vector<qint64> HeadsAround(int count, qint64 rangeLines, qint64 first, qint64 last) const;
     qint64 Estimate() const;
 
     qint64 m_low;

@@ -316,22 +316,19 @@ void ResetRun::NextFastRound()
         const bool ranges = !m_blnRangeFailed && !NNTP->HeaderRangeCommand().isEmpty();
         const FastArticleSearch::Round round = m_objFast->NextRound(16, ranges ? 2000 : 0);
         FileResult &result = m_colResults[m_intFile];
-        if (round.IsRange()) {
-            m_intRepliesDue = 1;
-            ++result.requests;
+        if (round.IsRange() || !round.heads.empty()) {
+            // Every reply of the round is in before the next is planned.
+            m_intRepliesDue = int(round.heads.size()) + (round.IsRange() ? 1 : 0);
+            result.requests += m_intRepliesDue;
             ++result.rounds;
-            NNTP->DownloadDateRange(round.rangeLow, round.rangeHigh);
-            return;
-        }
-        if (!round.heads.empty()) {
             QList<double> ids;
             for (const qint64 number : round.heads)
                 ids << double(number);
-            m_intRepliesDue = int(ids.size());
-            result.requests += int(ids.size());
-            ++result.rounds;
-            m_dblArticleID = ids.last();
-            NNTP->DownloadHeaders(ids);
+            if (!ids.isEmpty())
+                m_dblArticleID = ids.last();
+            // The range last: a server busy gathering its lines then holds
+            // up no HEAD behind it.
+            NNTP->DownloadHeaders(ids, round.rangeLow, round.rangeHigh);
             return;
         }
     }

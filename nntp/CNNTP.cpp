@@ -161,9 +161,10 @@ void CNNTP::DownloadHeader(double HeaderID)
     DownloadHeaders({HeaderID});
 }
 
-void CNNTP::DownloadHeaders(const QList<double> &HeaderIDs)
+void CNNTP::DownloadHeaders(const QList<double> &HeaderIDs, qint64 rangeLow, qint64 rangeHigh)
 {
-    if (HeaderIDs.isEmpty())
+    const bool range = rangeLow <= rangeHigh;
+    if (HeaderIDs.isEmpty() && !range)
         return;
     QByteArray lines;
     for (const double id : HeaderIDs) {
@@ -174,10 +175,27 @@ void CNNTP::DownloadHeaders(const QList<double> &HeaderIDs)
         entry.article = id;
         m_colInFlight.push_back(entry);
     }
-    m_dblArticle = HeaderIDs.last();
     m_lngState = StateHead;
-    m_strLastCommand = QStringLiteral("HEAD");
-    m_strLastArguments = QString::number(HeaderIDs.last(), 'f', 0);
+    if (!HeaderIDs.isEmpty()) {
+        m_dblArticle = HeaderIDs.last();
+        m_strLastCommand = QStringLiteral("HEAD");
+        m_strLastArguments = QString::number(HeaderIDs.last(), 'f', 0);
+    }
+    if (range) {
+        InFlight entry;
+        entry.range = true;
+        entry.low = rangeLow;
+        entry.high = rangeHigh;
+        m_colInFlight.push_back(entry);
+        QString command = HeaderRangeCommand();
+        if (command.isEmpty())
+            command = QStringLiteral("HDR"); // refused by the server, which is then reported
+        m_strLastCommand = command;
+        m_strLastArguments = QStringLiteral("Date %1-%2").arg(rangeLow).arg(rangeHigh);
+        lines += (command + QLatin1Char(' ') + m_strLastArguments).toLatin1() + "\r\n";
+    }
+    // One write: a second small one could sit behind the first until the
+    // server acknowledges it, costing a round trip of its own.
     SendLines(lines);
 }
 
@@ -188,18 +206,7 @@ QString CNNTP::HeaderRangeCommand() const
 
 void CNNTP::DownloadDateRange(qint64 low, qint64 high)
 {
-    InFlight entry;
-    entry.range = true;
-    entry.low = low;
-    entry.high = high;
-    m_colInFlight.push_back(entry);
-    m_lngState = StateHead;
-    QString command = HeaderRangeCommand();
-    if (command.isEmpty())
-        command = QStringLiteral("HDR"); // refused by the server, which is then reported
-    m_strLastCommand = command;
-    m_strLastArguments = QStringLiteral("Date %1-%2").arg(low).arg(high);
-    SendLines((command + QLatin1Char(' ') + m_strLastArguments).toLatin1() + "\r\n");
+    DownloadHeaders({}, low, high);
 }
 
 void CNNTP::DownloadGroups()

@@ -55,7 +55,10 @@ class CNNTP : public QObject
     void DownloadHeader(double HeaderID);
     // Several HEADs in one write; their replies come back in order, each as
     // OnHeaderComplete. May be called again while replies are outstanding.
-    void DownloadHeaders(const QList<double> &HeaderIDs);
+    // With rangeLow <= rangeHigh the write ends with that header range too
+    // (see DownloadDateRange), answered after the HEADs.
+    void DownloadHeaders(const QList<double> &HeaderIDs, qint64 rangeLow = 0,
+                         qint64 rangeHigh = -1);
     // The Date of every article in low..high with one HDR (or XHDR) command:
     // the answer comes as OnDateRange. Needs HeaderRangeCommand().
     void DownloadDateRange(qint64 low, qint64 high);

@@ -140,12 +140,11 @@ Pipelined Pipeline(const RealisticGroup &g, int days, int heads, qint64 rangeLin
                     dated[n] = g.PostedAt(n);
             p.bytes += kRangeStatusBytes + kRangeLineBytes * qint64(dated.size()) + kRangeEndBytes;
             search.ObserveRange(r.rangeLow, r.rangeHigh, dated);
-        } else {
-            for (qint64 n : r.heads) {
-                const bool missing = g.IsMissing(n);
-                p.bytes += missing ? kMissingBytes : kHeadBytes;
-                search.Observe(n, missing ? std::nullopt : std::optional<qint64>(g.PostedAt(n)));
-            }
+        }
+        for (qint64 n : r.heads) {
+            const bool missing = g.IsMissing(n);
+            p.bytes += missing ? kMissingBytes : kHeadBytes;
+            search.Observe(n, missing ? std::nullopt : std::optional<qint64>(g.PostedAt(n)));
         }
     }
     p.rounds = search.Rounds();
