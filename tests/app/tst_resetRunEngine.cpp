@@ -25,6 +25,17 @@ class tst_resetRunEngine : public QObject
 {
     Q_OBJECT
 
+    // 100..110, article n posted 110 - n + 0.5 days ago: 4 days find 107.
+    static NntpArticleGroup WorkedGroup()
+    {
+        NntpArticleGroup group;
+        group.name = "alt.test";
+        group.low = 100;
+        group.high = 110;
+        group.postedAt = [](qint64 n) { return Now - qint64((110 - n + 0.5) * 86400); };
+        return group;
+    }
+
   private slots:
     void initTestCase()
     {
@@ -38,11 +49,7 @@ class tst_resetRunEngine : public QObject
     void workedExample()
     {
         TestSupport::NntpTestServer server;
-        NntpArticleGroup group;
-        group.name = "alt.test";
-        group.low = 100;
-        group.high = 110;
-        group.postedAt = [](qint64 n) { return Now - qint64((110 - n + 0.5) * 86400); };
+        NntpArticleGroup group = WorkedGroup();
         server.AddGroup(group);
         QVERIFY(TestSupport::StartOnSettingsPort(server));
         TestSupport::StoreServerSettings(QStringLiteral("127.0.0.1"), server.Port());
@@ -82,12 +89,8 @@ class tst_resetRunEngine : public QObject
     void ageRangeWithLowestMissing()
     {
         TestSupport::NntpTestServer server;
-        NntpArticleGroup group;
-        group.name = "alt.test";
-        group.low = 100;
-        group.high = 110;
+        NntpArticleGroup group = WorkedGroup();
         group.missing = {100};
-        group.postedAt = [](qint64 n) { return Now - qint64((110 - n + 0.5) * 86400); };
         server.AddGroup(group);
         server.SetCapabilities(TestSupport::NntpCapabilities::ModeReader);
         QVERIFY(server.Start());

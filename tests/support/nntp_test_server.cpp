@@ -10,6 +10,7 @@
 // transit server until MODE READER.
 #include "support/NntpTestServer.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -27,20 +28,16 @@ int main(int argc, char **argv)
     bool rangeGarbage = false;
     for (int i = 1; i < argc; ++i) {
         const char *k = argv[i];
-        if (!std::strcmp(k, "--no-hdr")) {
-            capabilities = TestSupport::NntpCapabilities::NoHdr;
-            continue;
-        }
-        if (!std::strcmp(k, "--xhdr-only")) {
-            capabilities = TestSupport::NntpCapabilities::XhdrOnly;
-            continue;
-        }
-        if (!std::strcmp(k, "--no-capabilities")) {
-            capabilities = TestSupport::NntpCapabilities::Unknown;
-            continue;
-        }
-        if (!std::strcmp(k, "--mode-reader")) {
-            capabilities = TestSupport::NntpCapabilities::ModeReader;
+        // The switches that take no value: what the server offers.
+        static const std::pair<const char *, TestSupport::NntpCapabilities> offers[] = {
+            {"--no-hdr", TestSupport::NntpCapabilities::NoHdr},
+            {"--xhdr-only", TestSupport::NntpCapabilities::XhdrOnly},
+            {"--no-capabilities", TestSupport::NntpCapabilities::Unknown},
+            {"--mode-reader", TestSupport::NntpCapabilities::ModeReader}};
+        const auto offer = std::find_if(std::begin(offers), std::end(offers),
+                                        [k](const auto &o) { return !std::strcmp(k, o.first); });
+        if (offer != std::end(offers)) {
+            capabilities = offer->second;
             continue;
         }
         if (!std::strcmp(k, "--hdr-garbage")) {
