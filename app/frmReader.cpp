@@ -570,31 +570,14 @@ void frmReader::StartMultiRun()
     // several: nobody should have to answer it dozens of times.
     if (withBackup > 1) {
         auto toAll = std::make_shared<std::optional<int>>();
-        m_fnOldBackupQuestion = modFile::SetBackupQuestion([this, toAll](const QString &text) {
+        m_fnOldBackupQuestion = modFile::SetBackupQuestion([toAll](const QString &text) {
             if (*toAll)
                 return **toAll;
-            QMessageBox box(this);
-            box.setWindowTitle(QGuiApplication::applicationDisplayName());
-            box.setIcon(QMessageBox::NoIcon);
-            box.setText(QString(text).replace(QLatin1String("\r\n"), QLatin1String("\n")));
-            box.setStandardButtons(QMessageBox::Yes | QMessageBox::YesToAll | QMessageBox::No |
-                                   QMessageBox::NoToAll | QMessageBox::Cancel);
-            box.setDefaultButton(QMessageBox::Yes);
-            box.setEscapeButton(QMessageBox::Cancel);
-            switch (box.exec()) {
-            case QMessageBox::YesToAll:
-                *toAll = int(modFile::AnswerYes);
-                return int(modFile::AnswerYes);
-            case QMessageBox::Yes:
-                return int(modFile::AnswerYes);
-            case QMessageBox::NoToAll:
-                *toAll = int(modFile::AnswerNo);
-                return int(modFile::AnswerNo);
-            case QMessageBox::No:
-                return int(modFile::AnswerNo);
-            default:
-                return int(modFile::AnswerCancel);
-            }
+            bool forAll = false;
+            const int answer = modFile::AskWithMessageBox(text, &forAll);
+            if (forAll)
+                *toAll = answer;
+            return answer;
         });
     }
     m_blnMultiRun = true;

@@ -15,29 +15,14 @@ namespace modFile
 namespace
 {
 
-int AskWithMessageBox(const QString &text)
+int AskPlainly(const QString &text)
 {
-    QMessageBox box(QApplication::activeWindow());
-    box.setWindowTitle(QGuiApplication::applicationDisplayName());
-    box.setIcon(QMessageBox::NoIcon);
-    // The question carries CR LF line ends; the box wants plain LF.
-    box.setText(QString(text).replace(QLatin1String("\r\n"), QLatin1String("\n")));
-    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
-    box.setDefaultButton(QMessageBox::Yes);
-    box.setEscapeButton(QMessageBox::Cancel);
-    switch (box.exec()) {
-    case QMessageBox::Yes:
-        return AnswerYes;
-    case QMessageBox::No:
-        return AnswerNo;
-    default:
-        return AnswerCancel;
-    }
+    return AskWithMessageBox(text);
 }
 
 QuestionFunction &BackupQuestion()
 {
-    static QuestionFunction question = AskWithMessageBox;
+    static QuestionFunction question = AskPlainly;
     return question;
 }
 
@@ -76,10 +61,38 @@ QString TemporaryPathOfTarget(const QString &target)
 
 } // namespace
 
+int AskWithMessageBox(const QString &text, bool *forAll)
+{
+    QMessageBox box(QApplication::activeWindow());
+    box.setWindowTitle(QGuiApplication::applicationDisplayName());
+    box.setIcon(QMessageBox::NoIcon);
+    // The question carries CR LF line ends; the box wants plain LF.
+    box.setText(QString(text).replace(QLatin1String("\r\n"), QLatin1String("\n")));
+    QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+    if (forAll)
+        buttons |= QMessageBox::YesToAll | QMessageBox::NoToAll;
+    box.setStandardButtons(buttons);
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::Cancel);
+    const int button = box.exec();
+    if (forAll)
+        *forAll = button == QMessageBox::YesToAll || button == QMessageBox::NoToAll;
+    switch (button) {
+    case QMessageBox::Yes:
+    case QMessageBox::YesToAll:
+        return AnswerYes;
+    case QMessageBox::No:
+    case QMessageBox::NoToAll:
+        return AnswerNo;
+    default:
+        return AnswerCancel;
+    }
+}
+
 QuestionFunction SetBackupQuestion(QuestionFunction question)
 {
     QuestionFunction previous = BackupQuestion();
-    BackupQuestion() = question ? std::move(question) : QuestionFunction(AskWithMessageBox);
+    BackupQuestion() = question ? std::move(question) : QuestionFunction(AskPlainly);
     return previous;
 }
 

@@ -19,6 +19,11 @@ enum Answer : int { AnswerCancel = 2, AnswerYes = 6, AnswerNo = 7 };
 // default shows a real message box; tests put their own in its place.
 using QuestionFunction = std::function<int(const QString &text)>;
 
+// The question as a message box, the default. With `forAll` it also
+// offers "Yes to All" and "No to All" and tells through *forAll whether one
+// of those was the answer (given as AnswerYes or AnswerNo).
+int AskWithMessageBox(const QString &text, bool *forAll = nullptr);
+
 // Replaces the question used by BackupFile and returns the one it replaced.
 // An empty function restores the message box.
 QuestionFunction SetBackupQuestion(QuestionFunction question);
